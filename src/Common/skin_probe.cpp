@@ -1,0 +1,61 @@
+#include "Common/skin_probe.h"
+
+#include <cstdio>
+
+#include "Logging.h"
+#include "ui/ZipArchive.h"
+
+std::optional<std::string> FindDownloaderIdText(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    const size_t label = text.find("Downloader_id");
+    if (label == std::string_view::npos) return std::nullopt;
+    const size_t equals = text.find('=', label);
+    if (equals == std::string_view::npos || equals + 2 > text.size()) return std::nullopt;
+    const size_t start = equals + 2;
+    const size_t quote = text.find('"', start);
+    if (quote == std::string_view::npos) return std::nullopt;
+    return std::string(text.substr(start, quote - start));
+}
+
+std::string WindowClassName(std::string_view downloaderId) {
+    return std::string(kWindowClassPrefix) + std::string(downloaderId);
+}
+
+SkinProbe ProbeSkinPackage(const platform::ResourceTable& resources) {
+    SkinProbe probe;
+    const auto* entry = resources.find(kSkinResourceType, kSkinResourceId);
+    if (!entry || entry->data.empty()) {
+        LOG(INFO) << " Skin package resource " << kSkinResourceType << "/" << kSkinResourceId
+                  << " not found";
+        return probe;
+    }
+    auto archive = ui::ZipArchive::OpenFromMemory(entry->data);
+    if (!archive) return probe;
+    probe.packageFound = true;
+    probe.entryNames = archive->EntryNames();
+    auto configure = archive->UnzipText(kConfigureEntry);
+    if (!configure) return probe;
+    probe.configureFound = true;
+    probe.downloaderId = FindDownloaderIdText(*configure);
+    if (!probe.downloaderId) {
+        LOG(INFO) << " No Downloader_id in " << kConfigureEntry;
+        return probe;
+    }
+    probe.windowClassName = WindowClassName(*probe.downloaderId);
+    return probe;
+}
+
+std::string ReadFileVersion(const platform::ResourceTable& resources) {
+    const auto* entry = resources.find(kVersionResourceType, kVersionResourceId);
+    if (!entry) return {};
+    const std::string text(entry->data.begin(), entry->data.end());
+    unsigned parts[4];
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) != 4)
+        return {};
+    for (unsigned p : parts)
+        if (p > 0xFFFF) return {};
+    char out[32];
+    std::snprintf(out, sizeof out, "%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
+    return out;
+}
