@@ -1,0 +1,59 @@
+#pragma once
+// The folders the installer writes to (temp, desktop, program files) and the few file-system
+// calls it needs, in place of the Windows special-folder and disk functions.
+//
+// Threads: any thread may call these. Those that read the environment ($TMPDIR, $HOME,
+// $XDG_CONFIG_HOME) must not race a setenv/unsetenv on another thread; the program sets its
+// environment only at start-up. Nothing here throws: failures are logged with the path and
+// the reason, then give an empty path, false, nullopt or -1. Returned paths are values; no
+// folder is created unless the function says so.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace platform {
+
+// $TMPDIR when it is an absolute path to an existing folder, else /tmp.
+std::filesystem::path tempDirectory();
+
+// $HOME when it is absolute, else the home folder of the effective user's passwd entry;
+// empty when neither is known.
+std::filesystem::path homeDirectory();
+
+// The user's desktop folder: XDG_DESKTOP_DIR of $XDG_CONFIG_HOME/user-dirs.dirs (default
+// ~/.config/user-dirs.dirs), else ~/Desktop. The folder need not exist. Empty when the home
+// folder is unknown.
+std::filesystem::path desktopDirectory();
+
+// The value of `key` ("XDG_DESKTOP_DIR") in user-dirs.dirs text, with a leading "$HOME"
+// replaced by `home`. The file allows only "$HOME/..." or an absolute path, in double quotes;
+// other values are logged and ignored. The last valid assignment wins. Pure.
+std::optional<std::filesystem::path> parseUserDirsEntry(std::string_view text, std::string_view key,
+                                                        const std::filesystem::path& home);
+
+// Where products are installed: /opt for the superuser (effective uid 0), else ~/.local/opt.
+// Empty when the home folder is unknown.
+std::filesystem::path programFilesDirectory();
+
+// Absolute and normalised, with symbolic links resolved in the part of the path that exists
+// (the rest is normalised lexically). Empty for an empty path; the lexically normalised input
+// when even that fails.
+std::filesystem::path longPath(const std::filesystem::path& path);
+
+// Creates the folder and any missing parents. True when the folder exists afterwards,
+// including when it already did; false (logged) otherwise, for example when a part of the
+// path is a regular file.
+bool createDirectories(const std::filesystem::path& path);
+
+// Bytes available to an unprivileged user on the file system holding `path` (statvfs
+// f_bavail x f_frsize). A path that does not exist yet is measured at its nearest existing
+// ancestor, so an install folder can be checked before it is created. nullopt on failure.
+std::optional<uint64_t> freeBytes(const std::filesystem::path& path);
+
+// Size in bytes of a regular file (links followed), full 64-bit range; -1 when it is missing,
+// not a regular file or cannot be examined.
+int64_t fileSize64(const std::filesystem::path& path);
+
+}  // namespace platform
