@@ -45,6 +45,15 @@ SkinProbe ProbeSkinPackage(const platform::ResourceTable& resources) {
     return probe;
 }
 
+std::optional<std::string> ReadSkinText(const platform::ResourceTable& resources,
+                                        std::string_view entry) {
+    const auto* package = resources.find(kSkinResourceType, kSkinResourceId);
+    if (!package || package->data.empty()) return std::nullopt;
+    auto archive = ui::ZipArchive::OpenFromMemory(package->data);
+    if (!archive) return std::nullopt;
+    return archive->UnzipText(entry);
+}
+
 std::string ReadFileVersion(const platform::ResourceTable& resources) {
     const auto* entry = resources.find(kVersionResourceType, kVersionResourceId);
     if (!entry) return {};

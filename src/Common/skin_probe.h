@@ -40,5 +40,10 @@ struct SkinProbe {
 // Runs the start-up search over a program's resources. Never fails: what is missing stays unset.
 SkinProbe ProbeSkinPackage(const platform::ResourceTable& resources);
 
+// A text file of the skin package held in `resources`; nullopt when the package or the entry is
+// missing or unreadable.
+std::optional<std::string> ReadSkinText(const platform::ResourceTable& resources,
+                                        std::string_view entry);
+
 // The "%d.%d.%d.%d" file version resource, empty when there is none or it is malformed.
 std::string ReadFileVersion(const platform::ResourceTable& resources);

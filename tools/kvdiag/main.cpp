@@ -1,19 +1,30 @@
 // kvdiag: diagnostics that expose the installer's pieces to tests, benchmarks and vendors.
 //
-//   kvdiag skin [BINARY]   what start-up finds in the skin package embedded in BINARY
-//                          (default: the kvdownloader beside this program)
+//   kvdiag skin [BINARY]       what start-up finds in the skin package embedded in BINARY
+//                              (default: the kvdownloader beside this program)
+//   kvdiag endpoints           the remote services this build talks to
+//   kvdiag config [--markup] [--binary BINARY]
+//                              loads the product configuration as the install worker does:
+//                              the update service's reply, else the skin's configure.xml
+//                              (only the latter with --markup); the log goes to standard output
 
 #include <filesystem>
 #include <iostream>
 #include <string>
 
+#include "CConfigure.h"
+#include "Common/skin_labels.h"
 #include "Common/skin_probe.h"
+#include "RemoteServices.h"
+#include "TextUtil.h"
 #include "platform/Resources.h"
 
 namespace {
 
 int usage() {
-    std::cerr << "usage: kvdiag skin [BINARY]\n";
+    std::cerr << "usage: kvdiag skin [BINARY]\n"
+                 "       kvdiag endpoints\n"
+                 "       kvdiag config [--markup] [--binary BINARY]\n";
     return 2;
 }
 
@@ -51,6 +62,31 @@ int skin(const std::filesystem::path& binary) {
     return 0;
 }
 
+int endpoints() {
+    for (const auto& service : remoteServices()) std::cout << service.name << " " << service.baseUrl << "\n";
+    return 0;
+}
+
+int config(const std::filesystem::path& binary, bool markupOnly) {
+    const auto markup = ReadSkinText(platform::readResources(binary), kConfigureEntry);
+    if (!markup) {
+        std::cerr << "kvdiag: no configure.xml in the skin package of " << binary.string() << "\n";
+        return 1;
+    }
+    auto labels = ReadLabelTexts(*markup);
+    if (!labels) {
+        std::cerr << "kvdiag: configure.xml does not parse\n";
+        return 1;
+    }
+    auto label = [&](const char* name) { return parseDecimalInt((*labels)[name]); };
+    CConfigure configure(label("Downloader_id"), label("Language_id"), label("Site_id"));
+    bool loaded = false;
+    if (!markupOnly) loaded = configure.getDownloadInfoXml(true) == 1 && configure.parseDownloadInfoXml() == 1;
+    if (!loaded) configure.loadFromMarkup(LabelLookup(*labels));
+    configure.printContent();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,5 +94,21 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "skin" && argc <= 3)
         return skin(argc == 3 ? std::filesystem::path(argv[2]) : besideMe("kvdownloader"));
+    if (command == "endpoints" && argc == 2) return endpoints();
+    if (command == "config") {
+        bool markupOnly = false;
+        std::filesystem::path binary = besideMe("kvdownloader");
+        for (int i = 2; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--markup") {
+                markupOnly = true;
+            } else if (arg == "--binary" && i + 1 < argc) {
+                binary = argv[++i];
+            } else {
+                return usage();
+            }
+        }
+        return config(binary, markupOnly);
+    }
     return usage();
 }

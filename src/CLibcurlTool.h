@@ -1,0 +1,56 @@
+#pragma once
+// The program's HTTP client object: one libcurl easy handle, created with the object and
+// cleaned up with it. One thread uses an object at a time; make a fresh one per request series.
+// Every request gets TransportSettings (verification on, CA bundle, connect-to rules) first.
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "TransportSettings.h"
+
+class CLibcurlTool {
+public:
+    CLibcurlTool();
+    ~CLibcurlTool();
+    CLibcurlTool(const CLibcurlTool&) = delete;
+    CLibcurlTool& operator=(const CLibcurlTool&) = delete;
+
+    // False when libcurl could not create the handle; every request then fails with
+    // CURLE_FAILED_INIT.
+    bool valid() const { return m_handle != nullptr; }
+
+    // HEAD request following up to 5 redirects; `header` receives the header blocks of every
+    // response in the chain, cut to 2000 characters; `responseCode` (may be null) the last status.
+    CURLcode getHttpHeader(const std::string& url, std::string& header, long* responseCode);
+
+    // GET; `body` receives at most last - first characters of the body. The offsets only size
+    // the result: no Range header is sent.
+    CURLcode getHttpBody(const std::string& url, int64_t first, int64_t last, std::string& body);
+
+    // GET of a whole text body (up to kMaxTextBytes); failures are logged when `logErrors`.
+    CURLcode httpGetText(const std::string& url, std::string& body, bool logErrors);
+
+    // POST of `body` with its own handle; `reply` receives the answer. `caBundle` (may be null)
+    // is trusted in place of KV_CA_BUNDLE. CURLE_FAILED_INIT when no handle could be made.
+    CURLcode httpPostText(const std::string& url, const std::string& body, std::string& reply,
+                          const char* caBundle);
+
+    // Writes one log line naming `code`; always returns 1.
+    static int figureError(CURLcode code);
+    // The text figureError logs for `code`.
+    static std::string errorMessage(CURLcode code);
+
+    // A text reply larger than this is not one of our services' replies: the transfer stops.
+    static constexpr size_t kMaxTextBytes = 8u << 20;
+
+private:
+    CURLcode perform(const std::string& url, bool headOnly, std::string& received,
+                     long* responseCode, bool logErrors);
+    CURLcode request(const std::string& url, int64_t first, int64_t last, bool headOnly,
+                     std::string& out, long* responseCode);
+
+    CURL* m_handle = nullptr;
+    TransportSettings m_transport;
+};
