@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "CConfigure.h"
+#include "Common/skin_labels.h"
+#include "Logging.h"
+#include "report/EventReporter.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(DownloaderInfoUrl, ServiceChoiceAndQuery) {
+    struct Case {
+        int site;
+        bool cfg;
+        bool is64;
+        const char* url;
+    } cases[] = {
+        {55, false, true, "https://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55&package_type=2"},
+        {54, false, true, "https://update.kestrova-cn.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=54&package_type=2"},
+        {118, false, false, "https://update.kestrova-cn.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=118"},
+        {290, false, true, "https://update.kestrova-cn.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=290&package_type=2"},
+        {291, false, true, "https://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=291&package_type=2"},
+        {55, false, false, "https://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55"},
+        // The marker file wins over the site, China or not.
+        {54, true, true, "http://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=54&package_type=2"},
+        {55, true, false, "http://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CConfigure::downloaderInfoUrl(1033, 253, c.site, c.cfg, c.is64), c.url) << c.site;
+}
+
+std::string reply(const std::string& inner) { return "<Downloader>" + inner + "</Downloader>"; }
+
+TEST(ReplyParser, KeepsOnlyTheElementAndFillsFields) {
+    CConfigure cfg(253, 1033, 55);
+    const std::string body = "garbage before " +
+                             reply("<Downloader_id>300</Downloader_id><Software_id>9</Software_id>"
+                                   "<Filesize>5000000000</Filesize><Software_name>Kestrova Editor</Software_name>"
+                                   "<Download_url>https://download.kestrova.example/a.exe\r\n</Download_url>"
+                                   "<Extra_download_url>https://cdn.kestrova.example/a.exe</Extra_download_url>"
+                                   "<Process_name>Kes\ntrova\r.exe</Process_name><Md5>abc</Md5>"
+                                   "<Unknown>ignored</Unknown><Downloader_type>2</Downloader_type>") +
+                             " and after";
+    ASSERT_EQ(cfg.keepDownloaderElement(body), 1);
+    EXPECT_EQ(cfg.rawReply.substr(0, 12), "<Downloader>");
+    EXPECT_EQ(cfg.rawReply.substr(cfg.rawReply.size() - 13), "</Downloader>");
+    ASSERT_EQ(cfg.parseDownloadInfoXml(), 1);
+    EXPECT_EQ(cfg.loadState, CConfigure::kLoaded);
+    EXPECT_EQ(cfg.loadSource, CConfigure::kFromServer);
+    EXPECT_EQ(cfg.Downloader_id, 300);
+    EXPECT_EQ(cfg.Software_id, 9);
+    EXPECT_EQ(cfg.Filesize, 5000000000LL);
+    EXPECT_EQ(cfg.Downloader_type, 2);
+    EXPECT_EQ(cfg.Process_name, "Kestrova.exe");
+    EXPECT_EQ(cfg.Download_url, "https://download.kestrova.example/a.exe");
+    // A content-delivery URL is kept but is no candidate.
+    EXPECT_EQ(cfg.Extra_download_url, "https://cdn.kestrova.example/a.exe");
+    EXPECT_EQ(cfg.candidateUrls, std::vector<std::string>{"https://download.kestrova.example/a.exe"});
+
+    // A second parse appends to the candidate list instead of starting it anew.
+    ASSERT_EQ(cfg.parseDownloadInfoXml(), 1);
+    EXPECT_EQ(cfg.candidateUrls.size(), 2u);
+}
+
+TEST(ReplyParser, BadRepliesLeaveTheConfigurationAsItWas) {
+    struct Case {
+        const char* name;
+        std::string body;
+        int kept;    // what keepDownloaderElement returns
+        int parsed;  // what the parser returns afterwards
+    } cases[] = {
+        {"no element", "<html>nothing</html>", 0, 0},
+        {"open tag only", "<Downloader><Md5>x</Md5>", 0, 0},
+        {"close tag inside the open tag's twelve characters", "<Downloader</Downloader>", 0, 0},
+        {"unbalanced child", reply("<Md5>x</Software_name>"), 1, 0},
+        {"nested: the cut ends at the inner close", reply(reply("<Md5>x</Md5>")), 1, 0},
+        {"repeated: the first element counts", reply("<Md5>first</Md5>") + reply("<Md5>second</Md5>"), 1, 1},
+        {"empty element", "<Downloader></Downloader>", 1, 1},
+    };
+    for (const auto& c : cases) {
+        CConfigure cfg(253, 1033, 55);
+        cfg.Md5 = "before";
+        EXPECT_EQ(cfg.keepDownloaderElement(c.body), c.kept) << c.name;
+        EXPECT_EQ(cfg.parseDownloadInfoXml(), c.parsed) << c.name;
+        if (c.parsed == 0) {
+            EXPECT_EQ(cfg.loadState, CConfigure::kNotLoaded) << c.name;
+            EXPECT_EQ(cfg.Md5, "before") << c.name;
+        }
+    }
+    CConfigure repeated(253, 1033, 55);
+    repeated.keepDownloaderElement(reply("<Md5>first</Md5>") + reply("<Md5>second</Md5>"));
+    repeated.parseDownloadInfoXml();
+    EXPECT_EQ(repeated.Md5, "first");
+
+    // A later reply without the element keeps the earlier one.
+    CConfigure kept(253, 1033, 55);
+    kept.keepDownloaderElement(reply("<Md5>good</Md5>"));
+    EXPECT_EQ(kept.keepDownloaderElement("<error/>"), 0);
+    EXPECT_EQ(kept.rawReply, reply("<Md5>good</Md5>"));
+}
+
+TEST(ReplyParser, NamesAreCutAndTextIsMadeValid) {
+    std::string longName;
+    for (int i = 0; i < 300; ++i) longName += "\xE4\xB8\xAD";  // 中: three bytes, one character
+    CConfigure cfg(253, 1033, 55);
+    cfg.keepDownloaderElement(reply("<Software_name>" + longName + "</Software_name>"
+                                    "<Software_version>2.\xFF" "0</Software_version>"
+                                    "<Site_id>99999999999</Site_id>"));
+    ASSERT_EQ(cfg.parseDownloadInfoXml(), 1);
+    EXPECT_EQ(cfg.Software_name.size(), 259u * 3);
+    EXPECT_EQ(cfg.Software_version, "2.\xEF\xBF\xBD" "0");
+    EXPECT_EQ(cfg.Site_id, 2147483647) << "an out-of-range number clamps instead of wrapping";
+}
+
+std::map<std::string, std::string> skinLabels() {
+    return {{"Downloader_id", "253"},     {"Software_id", "1201"},
+            {"Site_id", "55"},            {"Language_id", "1033"},
+            {"Filesize", "123456"},       {"Software_name", "Kestrova Editor"},
+            {"Download_url", "https://download.kestrova.example/e.exe"},
+            {"Extra_download_url", "https://dl.kestrova.example/e.exe"},
+            {"Md5", "00ff"},              {"Process_name", "KestrovaEditor.exe"}};
+}
+
+TEST(MarkupReader, ReadsLabelsAndResetsWhatItDoesNotRead) {
+    CConfigure cfg(0, 0, 0);
+    cfg.Install_url = "stale";
+    cfg.candidateUrls = {"stale"};
+    ASSERT_EQ(cfg.loadFromMarkup(LabelLookup(skinLabels())), 1);
+    EXPECT_EQ(cfg.loadState, CConfigure::kLoaded);
+    EXPECT_EQ(cfg.loadSource, CConfigure::kFromMarkup);
+    EXPECT_EQ(cfg.Downloader_type, 1);
+    EXPECT_EQ(cfg.Downloader_id, 253);
+    EXPECT_EQ(cfg.Filesize, 123456);
+    EXPECT_EQ(cfg.Install_url, "") << "missing labels read as empty";
+    EXPECT_EQ(cfg.candidateUrls, std::vector<std::string>{"https://download.kestrova.example/e.exe"})
+        << "the dl. URL is a content-delivery URL; the stale list is cleared";
+}
+
+// A reply that does not parse lets the markup reader run, as the install worker does it.
+TEST(MarkupReader, RunsWhenTheReplyFails) {
+    CConfigure cfg(253, 1033, 55);
+    cfg.keepDownloaderElement(reply("<Md5>x</Oops>"));
+    if (cfg.parseDownloadInfoXml() == 0) cfg.loadFromMarkup(LabelLookup(skinLabels()));
+    EXPECT_EQ(cfg.loadSource, CConfigure::kFromMarkup);
+    EXPECT_EQ(cfg.Md5, "00ff");
+}
+
+TEST(ReadLabelTexts, FindsLabelsAnywhereFirstWins) {
+    auto labels = ReadLabelTexts(
+        "\xEF\xBB\xBF<VerticalLayout name=\"Product_config\"><HorizontalLayout>"
+        "<Label name=\"Downloader_id\" text=\"253\" /></HorizontalLayout>"
+        "<Label name=\"Downloader_id\" text=\"999\" /><Label name=\"Empty\" />"
+        "<Button name=\"NotALabel\" text=\"x\" /></VerticalLayout>");
+    ASSERT_TRUE(labels);
+    EXPECT_EQ((*labels)["Downloader_id"], "253");
+    EXPECT_EQ(labels->count("Empty"), 1u);
+    EXPECT_EQ(labels->count("NotALabel"), 0u);
+    EXPECT_FALSE(ReadLabelTexts("<VerticalLayout><Label></VerticalLayout>"));
+}
+
+TEST(ExtractDownloadUrl, Cases) {
+    struct Case {
+        std::string text;
+        std::string url;
+    } cases[] = {
+        {"x" + reply("<Md5>1</Md5><Download_url>https://a/b.exe</Download_url>") + "y", "https://a/b.exe"},
+        {reply("<Md5>1</Md5>"), ""},
+        {reply("<Download_url>u</Oops>"), ""},
+        {"<Downloader><Download_url>u</Download_url>", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CConfigure::extractDownloadUrl(c.text), c.url) << c.text;
+}
+
+TEST(HasDownloaderCfg, LooksBesideTheProgramOnly) {
+    kvtest::TempDir dir;
+    const auto program = dir.path() / "kvdownloader";
+    EXPECT_FALSE(HasDownloaderCfg(program));
+    kvtest::writeFile(dir.path() / "kv_downloader.cfg", "");
+    EXPECT_TRUE(HasDownloaderCfg(program)) << "an empty marker counts: its content is never read";
+    EXPECT_FALSE(HasDownloaderCfg(dir.path() / "sub" / "kvdownloader"));
+}
+
+TEST(PrintContent, LogsEveryFieldUnderItsTitle) {
+    kvtest::TempDir dir;
+    const auto log = dir.path() / "config.log";
+    CConfigure cfg(253, 1033, 55);
+    cfg.loadFromMarkup(LabelLookup(skinLabels()));
+    kvlog::configureLogging(log);
+    cfg.printContent();
+    kvlog::configureLogging();
+    const std::string text = kvtest::readFile(log);
+    for (const char* line : {"  Configure Load From File! ", "  [File ContentLength]: 123456",
+                             "  [Downloader Id]: 253", "  [SoftWare Id]: 1201", "  [Site Id]: 55",
+                             "  [Language Id]: 1033", "  [Software Name]: Kestrova Editor",
+                             "  [Remote Path]: https://download.kestrova.example/e.exe",
+                             "  [MD5 String]: 00ff", "  [Process Name]: KestrovaEditor.exe",
+                             "  [Extra Download Url]: https://dl.kestrova.example/e.exe",
+                             "  [Cnet Download Url]: ", "  [MD5 Extra String]: "})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+}
+
+// The query's time is reported whatever the outcome; a refused connection keeps the test fast.
+TEST(GetDownloadInfoXml, FailedRequestReportsItsTimeAndKeepsNothing) {
+    setenv("KV_CONNECT_TO", ":443:127.0.0.1:1;:80:127.0.0.1:1", 1);
+    EventReporter::instance().clearEvents();
+    CConfigure cfg(253, 1033, 55);
+    cfg.is64BitSystem = [] { return false; };
+    EXPECT_EQ(cfg.getDownloadInfoXml(true), 0);
+    EXPECT_EQ(cfg.getDownloadInfoXml(false), 0);
+    unsetenv("KV_CONNECT_TO");
+    const auto events = EventReporter::instance().events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0], (ReportedEvent{"Other", "SyncGetCbsTime", "0", false}));
+    EXPECT_EQ(events[1], (ReportedEvent{"Other", "AsyncGetCbsTime", "0", false}));
+    EXPECT_TRUE(cfg.rawReply.empty());
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include "CLibcurlTool.h"
+
+namespace {
+
+TEST(FigureError, MessageTable) {
+    struct Case {
+        int code;
+        const char* message;
+    } cases[] = {
+        {1, " ProtoControl Unsupport!"}, {2, " Init Failed!"}, {3, " Curl RemotePath Error"},
+        {4, " libcurl InitFailed，Please Try again!"}, {5, " Cannt resovlve proxy!"},
+        {6, " cannt resovlve server!"}, {7, " Curl Connect Server Error"}, {8, " FTP服务器非法回复"},
+        {9, " Acess Denied!"}, {10, " FTP连接失败"}, {11, " FTP服务器未知回复"}, {12, " FTP连接超时"},
+        {13, " Curl unknow error!"}, {14, " Curl unknow error!"}, {15, " 内部故障"}, {16, " HTTP2错误"},
+        {17, " FTP获取传输类型失败"}, {18, " 服务器返回文件大小非法"}, {22, " HTTP请求错误"},
+        {23, " 接收数据错误"}, {25, " 上传数据错误"}, {26, " 本地文件读取错误"}, {27, " 内存不足"},
+        {28, " Curl Time out"}, {30, " FTP端口失败"}, {33, " 请求的数据范围错误"},
+        {0, " Curl Else Error: 0"}, {19, " Curl Else Error: 19"}, {60, " Curl Else Error: 60"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CLibcurlTool::errorMessage(static_cast<CURLcode>(c.code)), c.message) << c.code;
+        EXPECT_EQ(CLibcurlTool::figureError(static_cast<CURLcode>(c.code)), 1);
+    }
+}
+
+TEST(CLibcurlTool, MalformedAndUnreachableUrlsFailCleanly) {
+    CLibcurlTool tool;
+    ASSERT_TRUE(tool.valid());
+    std::string text = "stale";
+    EXPECT_EQ(tool.httpGetText("not a url at all", text, true), CURLE_URL_MALFORMAT);
+    EXPECT_TRUE(text.empty());
+    long status = -1;
+    std::string header;
+    // Port 1 on loopback: refused at once.
+    EXPECT_EQ(tool.getHttpHeader("http://127.0.0.1:1/x", header, &status), CURLE_COULDNT_CONNECT);
+    EXPECT_EQ(status, 0);
+    std::string reply;
+    EXPECT_EQ(tool.httpPostText("http://127.0.0.1:1/x", "a=b", reply, nullptr), CURLE_COULDNT_CONNECT);
+}
+
+}  // namespace
