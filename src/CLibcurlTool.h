@@ -10,6 +10,8 @@
 
 #include "TransportSettings.h"
 
+class CDownloadThread;
+
 class CLibcurlTool {
 public:
     CLibcurlTool();
@@ -22,8 +24,18 @@ public:
     bool valid() const { return m_handle != nullptr; }
 
     // HEAD request following up to 5 redirects; `header` receives the header blocks of every
-    // response in the chain, cut to 2000 characters; `responseCode` (may be null) the last status.
-    CURLcode getHttpHeader(const std::string& url, std::string& header, long* responseCode);
+    // response in the chain, cut to `maxChars` characters; `responseCode` (may be null) the
+    // last status.
+    CURLcode getHttpHeader(const std::string& url, std::string& header, long* responseCode,
+                           size_t maxChars = 2000);
+
+    // Fetches bytes first..last (inclusive) of `url` into the download's shared file at their
+    // offsets, for the task `worker` holds. Only a 206 answer whose Content-Range starts at
+    // `first` and carries `expectedTotal` is written; anything else writes nothing. Received
+    // bytes are written even when the attempt ends early (time-out, reset), and the task's
+    // position moves only over bytes that reached the file.
+    CURLcode httpDownloadContent(const std::string& url, int64_t first, int64_t last,
+                                 int64_t expectedTotal, CDownloadThread* worker);
 
     // GET; `body` receives at most last - first characters of the body. The offsets only size
     // the result: no Range header is sent.
@@ -41,6 +53,10 @@ public:
     static int figureError(CURLcode code);
     // The text figureError logs for `code`.
     static std::string errorMessage(CURLcode code);
+
+    static constexpr const char* kUserAgentHeader =
+        "User-Agent:Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+        "Chrome/62.0.3202.75 Safari/537.36";
 
     // A text reply larger than this is not one of our services' replies: the transfer stops.
     static constexpr size_t kMaxTextBytes = 8u << 20;

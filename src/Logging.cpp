@@ -12,11 +12,11 @@ const char* const kLineFormat = "%datetime--[Thread](%thread) %msg";
 
 namespace {
 
-el::Configurations baseConfiguration() {
+el::Configurations baseConfiguration(bool toStandardOutput) {
     el::Configurations conf;
     conf.setToDefault();
     conf.setGlobally(el::ConfigurationType::Enabled, "true");
-    conf.setGlobally(el::ConfigurationType::ToStandardOutput, "true");
+    conf.setGlobally(el::ConfigurationType::ToStandardOutput, toStandardOutput ? "true" : "false");
     conf.setGlobally(el::ConfigurationType::Format, kLineFormat);
     // Level Info: nothing below it is written.
     conf.set(el::Level::Debug, el::ConfigurationType::Enabled, "false");
@@ -33,8 +33,8 @@ const bool kConfiguredAtStart = [] {
 
 }  // namespace
 
-void configureLogging(const std::filesystem::path& logFile) {
-    el::Configurations conf = baseConfiguration();
+void configureLogging(const std::filesystem::path& logFile, bool toStandardOutput) {
+    el::Configurations conf = baseConfiguration(toStandardOutput);
     if (logFile.empty()) {
         conf.setGlobally(el::ConfigurationType::ToFile, "false");
     } else {

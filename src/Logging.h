@@ -15,9 +15,9 @@ namespace kvlog {
 // "%datetime--[Thread](%thread) %msg"
 extern const char* const kLineFormat;
 
-// Configures the `default` logger for level Info on standard output and, when `logFile` is not
-// empty, also on that file (its folder is created when missing). May be called again to move
-// the log to another file; lines already written stay where they are.
-void configureLogging(const std::filesystem::path& logFile = {});
+// Configures the `default` logger for level Info on standard output (unless
+// `toStandardOutput` is false) and, when `logFile` is not empty, on that file (its folder is
+// created when missing). May be called again to move the log; lines already written stay.
+void configureLogging(const std::filesystem::path& logFile = {}, bool toStandardOutput = true);
 
 }  // namespace kvlog

@@ -7,12 +7,21 @@
 //                              loads the product configuration as the install worker does:
 //                              the update service's reply, else the skin's configure.xml
 //                              (only the latter with --markup); the log goes to standard output
+//   kvdiag download URL OUT    a watched download, progress on one updating line, then the
+//                              result code (1 downloaded, -1 .. -4 the kinds of failure)
+//   kvdiag md5 FILE A B TAG    the MD5 check: 1 when the digest is A or B
 
 #include <filesystem>
 #include <iostream>
 #include <string>
 
+#include <chrono>
+#include <cstdio>
+
 #include "CConfigure.h"
+#include "DownLoadImpl.h"
+#include "Logging.h"
+#include "platform/System.h"
 #include "Common/skin_labels.h"
 #include "Common/skin_probe.h"
 #include "RemoteServices.h"
@@ -24,7 +33,9 @@ namespace {
 int usage() {
     std::cerr << "usage: kvdiag skin [BINARY]\n"
                  "       kvdiag endpoints\n"
-                 "       kvdiag config [--markup] [--binary BINARY]\n";
+                 "       kvdiag config [--markup] [--binary BINARY]\n"
+                 "       kvdiag download URL OUT\n"
+                 "       kvdiag md5 FILE A B TAG\n";
     return 2;
 }
 
@@ -87,6 +98,40 @@ int config(const std::filesystem::path& binary, bool markupOnly) {
     return 0;
 }
 
+int download(const std::string& url, const std::string& out) {
+    // The engine logs every request; on this command the progress line is the interesting part.
+    if (!std::getenv("KVDIAG_VERBOSE")) kvlog::configureLogging(out + ".log", false);
+    uint64_t lastPrint = 0;
+    int64_t lastTotal = 0;
+    uint64_t lastTick = platform::tickCount();
+    int64_t lastDone = 0;
+    double speed = 0;
+    DownloadWatch watch;
+    watch.showProgress = [&](int64_t done, int64_t total) {
+        lastTotal = total;
+        const uint64_t now = platform::tickCount();
+        if (now - lastPrint < 200 && done != total) return;
+        if (now > lastTick) speed = static_cast<double>(done - lastDone) * 1000.0 / static_cast<double>(now - lastTick);
+        lastTick = now;
+        lastDone = done;
+        lastPrint = now;
+        const double percent = total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 0.0;
+        std::printf("\r%6.2f%%  %10.2f MB/s  %lld / %lld bytes", percent, speed / 1048576.0,
+                    static_cast<long long>(done), static_cast<long long>(total));
+        std::fflush(stdout);
+    };
+    const int result = CDownLoadImpl::SuperDownloadFile(url, out, watch);
+    if (result == CDownLoadImpl::kDownloaded && lastTotal > 0) watch.showProgress(lastTotal, lastTotal);
+    std::printf("\nResult: %d\n", result);
+    return result == CDownLoadImpl::kDownloaded ? 0 : 1;
+}
+
+int md5(const std::string& file, const std::string& a, const std::string& b, const std::string& tag) {
+    const int result = CDownLoadImpl::checkMD5(file, a, b, tag);
+    std::printf("Result: %d\n", result);
+    return result == 1 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +140,8 @@ int main(int argc, char** argv) {
     if (command == "skin" && argc <= 3)
         return skin(argc == 3 ? std::filesystem::path(argv[2]) : besideMe("kvdownloader"));
     if (command == "endpoints" && argc == 2) return endpoints();
+    if (command == "download" && argc == 4) return download(argv[2], argv[3]);
+    if (command == "md5" && argc == 6) return md5(argv[2], argv[3], argv[4], argv[5]);
     if (command == "config") {
         bool markupOnly = false;
         std::filesystem::path binary = besideMe("kvdownloader");
