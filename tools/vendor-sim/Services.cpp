@@ -1,0 +1,19 @@
+#include "Service.h"
+#include "UpdateService.h"
+
+namespace vsim {
+
+ServiceSet makeServices(const ServiceContext& /*context*/) {
+    ServiceSet services;
+    services.push_back(makeUpdateService());
+    return services;
+}
+
+Service* findService(const ServiceSet& services, const std::string& name) {
+    for (const auto& service : services)
+        if (service->name() == name)
+            return service.get();
+    return nullptr;
+}
+
+}  // namespace vsim
