@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "CLibcurlTool.h"
+#include "vendor_sim_runner.h"
 
 namespace {
 
@@ -38,6 +41,48 @@ TEST(CLibcurlTool, MalformedAndUnreachableUrlsFailCleanly) {
     EXPECT_EQ(status, 0);
     std::string reply;
     EXPECT_EQ(tool.httpPostText("http://127.0.0.1:1/x", "a=b", reply, nullptr), CURLE_COULDNT_CONNECT);
+}
+
+}  // namespace
+
+namespace {
+
+// Peers and host names are verified against the system store plus KV_CA_BUNDLE; connect-to
+// rules carry a request to the sim while its URL, Host and SNI stay as built.
+TEST(CLibcurlTool, VerifiesPeersAndHostNames) {
+    kvtest::VendorSim sim(R"({ "hosts": { "update.kestrova.example": "update" },
+        "update": { "replies": [ { "match": {}, "fields": [["Md5", "abc"]] } ] } })");
+    setenv("KV_CONNECT_TO", sim.connectTo().c_str(), 1);
+    struct Case {
+        const char* url;
+        bool trust;
+        CURLcode rc;
+    } cases[] = {
+        {"https://update.kestrova.example/queryDownloader?SiteID=1", true, CURLE_OK},
+        {"https://update.kestrova.example/queryDownloader?SiteID=1", false, CURLE_PEER_FAILED_VERIFICATION},
+        // Routed to the sim, but the certificate does not name this host.
+        {"https://update.elsewhere.example/queryDownloader", true, CURLE_PEER_FAILED_VERIFICATION},
+    };
+    for (const auto& c : cases) {
+        if (c.trust)
+            setenv("KV_CA_BUNDLE", sim.caBundle().c_str(), 1);
+        else
+            unsetenv("KV_CA_BUNDLE");
+        CLibcurlTool tool;
+        std::string body;
+        EXPECT_EQ(tool.httpGetText(c.url, body, true), c.rc) << c.url;
+        if (c.rc == CURLE_OK) {
+            EXPECT_NE(body.find("<Md5>abc</Md5>"), std::string::npos) << body;
+        }
+    }
+    unsetenv("KV_CA_BUNDLE");
+    CLibcurlTool tool;
+    std::string reply;
+    EXPECT_EQ(tool.httpPostText("https://update.kestrova.example/queryDownloader", "a=b", reply,
+                                sim.caBundle().c_str()),
+              CURLE_OK)
+        << "a caller's own bundle is trusted";
+    unsetenv("KV_CONNECT_TO");
 }
 
 }  // namespace
