@@ -42,10 +42,10 @@ int64_t CDownloadTaskManager::getContentLength(CURLcode& result) {
     result = CURLE_OK;
     CLibcurlTool tool;
     ProbeHeaders probe;
+    long lastStatus = 0;
     for (int fetch = 0; fetch <= kMaxRedirects; ++fetch) {
         std::string header;
-        long status = 0;
-        result = tool.getHttpHeader(m_url, header, &status, CLibcurlTool::kMaxTextBytes);
+        result = tool.getHttpHeader(m_url, header, &lastStatus, CLibcurlTool::kMaxTextBytes);
         probe = parseProbeHeaders(header);
         if (probe.cdn) {
             LOG(INFO) << " Cdn result: " << probe.cacheStatus << ", " << probe.edge;
@@ -63,10 +63,12 @@ int64_t CDownloadTaskManager::getContentLength(CURLcode& result) {
             return 0;
         }
     }
+    // An error page's length is not the file's.
+    const int64_t length = lastStatus >= 200 && lastStatus < 300 ? probe.length : 0;
     m_probedETag = probe.etag;
     m_probedLastModified = probe.lastModified;
-    LOG(INFO) << " Get Contentlength = " << probe.length;
-    return probe.length;
+    LOG(INFO) << " Get Contentlength = " << length;
+    return length;
 }
 
 errorcode CDownloadTaskManager::generateDownloadTask(const std::string& tag) {

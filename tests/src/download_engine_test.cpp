@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "CDownloadTaskManager.h"
+#include "DownLoadImpl.h"
+#include "Logging.h"
+#include "nginx_runner.h"
+#include "report/EventReporter.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+DownloadWatch onlineWatch() {
+    DownloadWatch watch;
+    watch.isNetworkAlive = [] { return true; };
+    watch.passSleepMs = 2;
+    return watch;
+}
+
+std::string md5(const fs::path& p) { return CDownLoadImpl::md5OfFile(p.string()); }
+
+class DownloadEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!kvtest::Nginx::available()) GTEST_SKIP() << "nginx is not installed";
+        setenv("KV_SYNC_DIR", (m_work.path() / "sync").c_str(), 1);
+        fs::create_directories(m_work.path() / "sync");
+        EventReporter::instance().clearEvents();
+    }
+    void TearDown() override { unsetenv("KV_SYNC_DIR"); }
+
+    fs::path out(const std::string& name) const { return m_work.path() / name; }
+
+    kvtest::TempDir m_work;
+};
+
+TEST_F(DownloadEngine, ByteExactForEverySegmentLayout) {
+    kvtest::Nginx nginx;
+    struct Case {
+        int64_t size;
+        int tasks;
+        int64_t lastEnd;  // EndPos of the last task: the file length
+    } cases[] = {{1, 1, 1},           {10, 1, 10},         {1048576, 1, 1048576},
+                 {1048577, 1, 1048577}, {3670016, 3, 3670016}, {50 * 1048576 + 123, 50, 50 * 1048576 + 123}};
+    uint32_t seed = 1;
+    for (const auto& c : cases) {
+        const std::string name = "f" + std::to_string(c.size) + ".exe";
+        kvtest::writeRandomFile(nginx.root() / name, c.size, seed++);
+        const fs::path local = out(name);
+        ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/" + name), local.string(), onlineWatch()), 1) << c.size;
+        EXPECT_EQ(md5(local), md5(nginx.root() / name)) << c.size;
+
+        CDownloadTaskManager saved(nginx.url("/" + name), local.string(), local.string() + ".xml");
+        ASSERT_TRUE(saved.readDownloadTask());
+        ASSERT_EQ(static_cast<int>(saved.tasks().size()), c.tasks) << c.size;
+        EXPECT_EQ(saved.TasksCount, c.tasks);
+        EXPECT_EQ(saved.ContentLength, c.size);
+        EXPECT_EQ(saved.tasks().front()->StartPos, 0);
+        EXPECT_EQ(saved.tasks().back()->EndPos, c.lastEnd);
+        for (const auto& t : saved.tasks()) {
+            EXPECT_EQ(t->TaskStatus, 1);
+            EXPECT_EQ(t->DownloadedPos(), t->EndPos);
+        }
+        if (c.tasks == 3) {
+            EXPECT_EQ(saved.tasks()[0]->EndPos, 1048575);
+            EXPECT_EQ(saved.tasks()[1]->StartPos, 1048576);
+            EXPECT_EQ(saved.tasks()[1]->EndPos, 2097151);
+            EXPECT_EQ(saved.tasks()[2]->StartPos, 2097152);
+        }
+    }
+    // Every segment request asked for its exact range and got 206.
+    for (const auto& r : nginx.requests())
+        if (r.method == "GET") {
+            EXPECT_EQ(r.status, 206) << r.uri << " " << r.range;
+        }
+}
+
+TEST_F(DownloadEngine, CompleteFileIsNotFetchedAgain) {
+    kvtest::Nginx nginx;
+    kvtest::writeRandomFile(nginx.root() / "s.exe", 3670016, 7);
+    const fs::path local = out("s.exe");
+    ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/s.exe"), local.string(), onlineWatch()), 1);
+    const size_t before = nginx.requests().size();
+    EventReporter::instance().clearEvents();
+    int64_t shownDone = -1, shownTotal = -1;
+    DownloadWatch watch = onlineWatch();
+    watch.showProgress = [&](int64_t done, int64_t total) {
+        shownDone = done;
+        shownTotal = total;
+    };
+    EXPECT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/s.exe"), local.string(), watch), 1);
+    for (size_t i = before; i < nginx.requests().size(); ++i)
+        EXPECT_EQ(nginx.requests()[i].method, "HEAD") << "only the probes ask the server";
+    EXPECT_EQ(shownDone, 3670016);
+    EXPECT_EQ(shownTotal, 3670016);
+    for (const auto& e : EventReporter::instance().events()) EXPECT_NE(e.category, "DownloadSpeed");
+    EXPECT_EQ(md5(local), md5(nginx.root() / "s.exe"));
+}
+
+TEST_F(DownloadEngine, LocalFileOfAnotherSizeStartsOver) {
+    kvtest::Nginx nginx;
+    kvtest::writeRandomFile(nginx.root() / "s.exe", 2 * 1048576 + 5, 3);
+    const fs::path local = out("s.exe");
+    kvtest::writeFile(local, std::string(12345, 'z'));
+    kvtest::writeFile(local.string() + ".xml", "<TaskInfo><TasksCount>1</TasksCount></TaskInfo>");
+    ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/s.exe"), local.string(), onlineWatch()), 1);
+    EXPECT_EQ(md5(local), md5(nginx.root() / "s.exe"));
+}
+
+TEST_F(DownloadEngine, RedirectChainIsFollowedByTheProbeAndTasksUseTheEnd) {
+    kvtest::Nginx nginx({"", "    location = /a.exe { return 302 /b.exe; }\n"
+                             "    location = /b.exe { return 302 /c.exe; }\n"});
+    kvtest::writeRandomFile(nginx.root() / "c.exe", 3 * 1048576, 11);
+    CDownloadTaskManager manager(nginx.url("/a.exe"), out("c.exe").string(), out("c.exe.xml").string());
+    ASSERT_EQ(manager.generateDownloadTask(""), kSuccess);
+    EXPECT_EQ(manager.url(), nginx.url("/c.exe"));
+    for (const auto& t : manager.tasks()) EXPECT_EQ(t->RemotePath, nginx.url("/c.exe"));
+    // The first fetch follows the chain itself; the probe then asks B and C again.
+    std::vector<std::string> heads;
+    for (const auto& r : nginx.requests())
+        if (r.method == "HEAD") heads.push_back(r.uri);
+    EXPECT_EQ(heads, (std::vector<std::string>{"/a.exe", "/b.exe", "/c.exe", "/b.exe", "/c.exe", "/c.exe"}));
+}
+
+TEST_F(DownloadEngine, ProbeFailuresAreCountedInTheSizeEvent) {
+    kvtest::Nginx nginx;
+    CDownloadTaskManager manager(nginx.url("/missing.exe"), out("m.exe").string(), out("m.exe.xml").string());
+    EXPECT_EQ(manager.generateDownloadTask("Download"), kNoContentLength)
+        << "the length of a 404 page is not a file length";
+    const auto events = EventReporter::instance().events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], (ReportedEvent{"GetSize", "Download", "error:0/error:0/error:0/error:0/error:0", false}));
+}
+
+// Task files are never trusted: anything but the generator's layout for the current length is
+// rebuilt, and a rebuilt table downloads the right file.
+TEST_F(DownloadEngine, BadTaskFilesAreRebuilt) {
+    kvtest::Nginx nginx;
+    kvtest::writeRandomFile(nginx.root() / "t.exe", 3670016, 5);
+    const fs::path local = out("t.exe");
+    const std::string taskFile = local.string() + ".xml";
+    ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/t.exe"), local.string(), onlineWatch()), 1);
+    const std::string good = kvtest::readFile(taskFile);
+
+    auto replaceFirst = [&](std::string text, const std::string& from, const std::string& to) {
+        const auto at = text.find(from);
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    struct Case {
+        const char* name;
+        std::string content;
+    } cases[] = {
+        {"truncated", good.substr(0, good.size() / 2)},
+        {"not xml", "this is not a task file"},
+        {"empty", ""},
+        {"length changed", replaceFirst(good, "<ContentLength>3670016", "<ContentLength>3670017")},
+        {"gap", replaceFirst(good, "<StartPos>1048576</StartPos>", "<StartPos>1048577</StartPos>")},
+        {"out of order", replaceFirst(replaceFirst(good, "<TaskId>1</TaskId>", "<TaskId>9</TaskId>"), "<TaskId>2</TaskId>", "<TaskId>1</TaskId>")},
+        {"last end short", replaceFirst(good, "<EndPos>3670016</EndPos>", "<EndPos>3670015</EndPos>")},
+        {"position past its task", replaceFirst(good, "<DownloadedPos>1048575</DownloadedPos>", "<DownloadedPos>2000000</DownloadedPos>")},
+        {"validator changed", replaceFirst(good, "<ETag>\"", "<ETag>\"x")},
+    };
+    for (const auto& c : cases) {
+        kvtest::writeFile(taskFile, c.content);
+        // A fresh file per case: the logger keeps a file open across reconfigurations.
+        const fs::path log = out(std::string("load-") + std::to_string(&c - cases) + ".log");
+        kvlog::configureLogging(log);
+        CDownloadTaskManager manager(nginx.url("/t.exe"), local.string(), taskFile);
+        EXPECT_EQ(manager.loadDownloadTask(""), kSuccess) << c.name;
+        kvlog::configureLogging();
+        EXPECT_NE(kvtest::readFile(log).find(" taskinfo file error"), std::string::npos) << c.name;
+        ASSERT_EQ(manager.tasks().size(), 3u) << c.name;
+        for (const auto& t : manager.tasks()) EXPECT_EQ(t->TaskStatus, 0) << c.name << ": rebuilt, nothing trusted";
+    }
+    // The untouched file resumes, restoring the download time.
+    kvtest::writeFile(taskFile, good);
+    CDownloadTaskManager manager(nginx.url("/t.exe"), local.string(), taskFile);
+    EXPECT_EQ(manager.loadDownloadTask(""), kSuccess);
+    EXPECT_TRUE(manager.isAllTaskFinished());
+    EXPECT_EQ(manager.getTotalRequestTimes(), 0) << "request counts restart at 0";
+    EXPECT_GT(manager.DownloadTime, -1);
+}
+
+TEST_F(DownloadEngine, NoNetworkStopsWithMinusTwo) {
+    kvtest::Nginx nginx;
+    kvtest::writeRandomFile(nginx.root() / "n.exe", 2 * 1048576, 9);
+    DownloadWatch watch = onlineWatch();
+    watch.isNetworkAlive = [] { return false; };
+    EXPECT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/n.exe"), out("n.exe").string(), watch), -2);
+}
+
+KV_TEST_CHILD(download) {
+    setenv("KV_SYNC_DIR", args[2].c_str(), 1);
+    DownloadWatch watch = onlineWatch();
+    return CDownLoadImpl::SuperDownloadFile(args[0], args[1], watch) == 1 ? 0 : 1;
+}
+
+// Killed at random moments, the download resumes every time and ends byte-exact; what is
+// fetched again stays within what was in flight when the process died.
+TEST_F(DownloadEngine, ResumesByteExactAfterRepeatedKills) {
+    kvtest::Nginx nginx({"1m", ""});
+    const int64_t size = 40 * 1048576 + 77;
+    kvtest::writeRandomFile(nginx.root() / "k.exe", size, 21);
+    const fs::path local = out("k.exe");
+    const std::string sync = (m_work.path() / "sync").string();
+    std::mt19937 rng(12345);
+    int kills = 0;
+    for (int round = 0; round < 60 && kills < 20; ++round) {
+        const pid_t child = kvtest::spawnChild("download", {nginx.url("/k.exe"), local.string(), sync});
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(60, 250)(rng)));
+        if (kill(child, SIGKILL) == 0) ++kills;
+        kvtest::waitChild(child, 10000);
+    }
+    EXPECT_GE(kills, 10);
+    const pid_t last = kvtest::spawnChild("download", {nginx.url("/k.exe"), local.string(), sync});
+    ASSERT_EQ(kvtest::waitChild(last, 120000), 0);
+    EXPECT_EQ(md5(local), md5(nginx.root() / "k.exe"));
+    int64_t fetched = 0;
+    for (const auto& r : nginx.requests())
+        if (r.method == "GET") fetched += r.bytesSent;
+    EXPECT_LE(fetched, size + static_cast<int64_t>(kills) * 10 * 1048576) << "kills: " << kills;
+}
+
+// While one download runs, a second one into the same file is refused instead of interleaving.
+TEST_F(DownloadEngine, SecondDownloadIntoTheSameFileIsRefused) {
+    kvtest::Nginx nginx({"512k", ""});
+    kvtest::writeRandomFile(nginx.root() / "d.exe", 8 * 1048576, 4);
+    const fs::path local = out("d.exe");
+    const std::string sync = (m_work.path() / "sync").string();
+    const pid_t first = kvtest::spawnChild("download", {nginx.url("/d.exe"), local.string(), sync});
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/d.exe"), local.string(), onlineWatch()), -1);
+    EXPECT_EQ(kvtest::waitChild(first, 60000), 0);
+    EXPECT_EQ(md5(local), md5(nginx.root() / "d.exe"));
+}
+
+// A server file replaced by another of the same size between two runs is detected by its
+// validators: the table is rebuilt and the new file arrives whole.
+TEST_F(DownloadEngine, ReplacedServerFileOfTheSameSizeIsNotMixedIn) {
+    kvtest::Nginx nginx({"1m", ""});
+    const int64_t size = 20 * 1048576;
+    kvtest::writeRandomFile(nginx.root() / "r.exe", size, 31);
+    const fs::path local = out("r.exe");
+    const std::string sync = (m_work.path() / "sync").string();
+    const pid_t child = kvtest::spawnChild("download", {nginx.url("/r.exe"), local.string(), sync});
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    kill(child, SIGKILL);
+    kvtest::waitChild(child, 10000);
+    // Same size, other bytes, later time stamp (so nginx's ETag changes).
+    kvtest::writeRandomFile(nginx.root() / "r.exe", size, 32);
+    const auto later = fs::last_write_time(nginx.root() / "r.exe") + std::chrono::seconds(5);
+    fs::last_write_time(nginx.root() / "r.exe", later);
+    ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/r.exe"), local.string(), onlineWatch()), 1);
+    EXPECT_EQ(md5(local), md5(nginx.root() / "r.exe"));
+}
+
+// A full disk stops the transfer; the file never ends up reported as complete.
+TEST_F(DownloadEngine, FullDiskNeverEndsAsSuccess) {
+    const fs::path small = m_work.path() / "small";
+    fs::create_directories(small);
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+    kvtest::Nginx nginx;
+    kvtest::writeRandomFile(nginx.root() / "big.exe", 5 * 1048576, 8);
+    DownloadWatch watch = onlineWatch();
+    watch.stallMs = 1500;
+    watch.noSpeedEventMs = 500;
+    const int result = CDownLoadImpl::SuperDownloadFile(nginx.url("/big.exe"), (small / "big.exe").string(), watch);
+    EXPECT_NE(result, 1);
+    CDownloadTaskManager saved(nginx.url("/big.exe"), "", (small / "big.exe.xml").string());
+    if (saved.readDownloadTask()) {
+        EXPECT_FALSE(saved.isAllTaskFinished());
+    }
+    umount2(small.c_str(), MNT_DETACH);
+}
+
+}  // namespace
