@@ -115,12 +115,13 @@ void CThread::threadProc() {
 int CDownloadThread::run() {
     DownloadTask* t = task();
     if (!t) return 1;
-    CLibcurlTool tool;
     if (t->complete()) {
         t->TaskStatus = 1;
         return 1;
     }
-    tool.httpDownloadContent(t->RemotePath, t->WrittenPos, t->lastByte(), t->ContentLength, this);
+    if (!m_tool) m_tool = std::make_unique<CLibcurlTool>();
+    if (m_tool->httpDownloadContent(t->RemotePath, t->WrittenPos, t->lastByte(), t->ContentLength, this) != CURLE_OK)
+        m_tool.reset();
     ++t->RequestTimes;
     t->TaskStatus = 2;
     return 1;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "CDownloadTaskManager.h"
+#include "CLibcurlTool.h"
 #include "platform/Sync.h"
 
 // "1536" → "1K512B": whole units, largest first (a unit only when strictly more remains).
@@ -88,6 +89,10 @@ public:
 
 private:
     int m_fd;  // the download's shared output file, not owned
+    // Kept across attempts so the connection to the server is reused (a fresh TCP and TLS
+    // handshake per 1 MiB segment costs more than the segment on a fast link); dropped after a
+    // failed attempt so the next one starts clean. Used by the worker thread only.
+    std::unique_ptr<CLibcurlTool> m_tool;
 };
 
 class CThreadManager {
