@@ -58,7 +58,9 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
         CDownloadTaskManager probe(url, "", "");
         CURLcode rc = CURLE_OK;
         const int64_t remote = probe.getContentLength(rc);
-        if (remote != platform::fileSize64(localPath)) {
+        // A probe that learned nothing (a network hiccup) is no reason to throw away what was
+        // downloaded; set-up then fails on its own and the next attempt resumes.
+        if (remote > 0 && remote != platform::fileSize64(localPath)) {
             std::error_code ec;
             std::filesystem::remove(localPath, ec);
             std::filesystem::remove(taskFile, ec);
