@@ -8,6 +8,7 @@
 
 #include "CLibcurlTool.h"
 #include "FuntionImpl.h"
+#include "LanguageTable.h"
 #include "Logging.h"
 #include "RemoteServices.h"
 #include "TextUtil.h"
@@ -18,12 +19,6 @@ namespace {
 
 constexpr std::string_view kOpenTag = "<Downloader>";
 constexpr std::string_view kCloseTag = "</Downloader>";
-constexpr int kChinaSites[] = {118, 127, 133, 54, 93, 290};
-
-bool isChinaSite(int siteId) {
-    return std::find(std::begin(kChinaSites), std::end(kChinaSites), siteId) != std::end(kChinaSites);
-}
-
 // The <Downloader> element of `text`, from its opening tag to the end of its closing tag.
 std::string_view cutDownloaderElement(std::string_view text) {
     const size_t open = text.find(kOpenTag);
@@ -55,7 +50,7 @@ std::string CConfigure::downloaderInfoUrl(int languageId, int downloaderId, int 
     std::string base;
     if (hasDownloaderCfg)
         base = remoteServiceUrl(kUpdateServicePlain);
-    else if (isChinaSite(siteId))
+    else if (IsChinaSiteId(siteId))
         base = remoteServiceUrl(kUpdateServiceChina);
     else
         base = remoteServiceUrl(kUpdateService);
@@ -74,7 +69,7 @@ int CConfigure::keepDownloaderElement(std::string_view reply) {
 
 int CConfigure::getDownloadInfoXml(bool sync) {
     const bool plain = HasDownloaderCfg();
-    const char* region = (plain || isChinaSite(Site_id)) ? "cn" : "com";
+    const char* region = (plain || IsChinaSiteId(Site_id)) ? "cn" : "com";
     const bool is64 = is64BitSystem ? is64BitSystem() : false;
     const std::string url = downloaderInfoUrl(Language_id, Downloader_id, Site_id, plain, is64);
     const char* mode = sync ? "Sync" : "Async";

@@ -1,7 +1,6 @@
 #include "Common/skin_probe.h"
 
-#include <cstdio>
-
+#include "FuntionImpl.h"
 #include "Logging.h"
 #include "ui/ZipArchive.h"
 
@@ -55,16 +54,5 @@ std::optional<std::string> ReadSkinText(const platform::ResourceTable& resources
 }
 
 std::string ReadFileVersion(const platform::ResourceTable& resources) {
-    const auto* entry = resources.find(kVersionResourceType, kVersionResourceId);
-    if (!entry) return {};
-    const std::string text(entry->data.begin(), entry->data.end());
-    unsigned parts[4];
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) != 4)
-        return {};
-    for (unsigned p : parts)
-        if (p > 0xFFFF) return {};
-    char out[32];
-    std::snprintf(out, sizeof out, "%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
-    return out;
+    return FuntionImpl::FileVersionFromResources(resources);
 }

@@ -10,6 +10,7 @@
 //   kvdiag download URL OUT    a watched download, progress on one updating line, then the
 //                              result code (1 downloaded, -1 .. -4 the kinds of failure)
 //   kvdiag md5 FILE A B TAG    the MD5 check: 1 when the digest is A or B
+//   kvdiag probe               every system probe's answer on this machine
 
 #include <filesystem>
 #include <iostream>
@@ -20,6 +21,7 @@
 
 #include "CConfigure.h"
 #include "DownLoadImpl.h"
+#include "FuntionImpl.h"
 #include "Logging.h"
 #include "platform/System.h"
 #include "Common/skin_labels.h"
@@ -35,7 +37,8 @@ int usage() {
                  "       kvdiag endpoints\n"
                  "       kvdiag config [--markup] [--binary BINARY]\n"
                  "       kvdiag download URL OUT\n"
-                 "       kvdiag md5 FILE A B TAG\n";
+                 "       kvdiag md5 FILE A B TAG\n"
+                 "       kvdiag probe\n";
     return 2;
 }
 
@@ -132,6 +135,13 @@ int md5(const std::string& file, const std::string& a, const std::string& b, con
     return result == 1 ? 0 : 1;
 }
 
+int probe() {
+    // The version probe reads the installer's resources: kvdiag carries none of its own.
+    for (const auto& [name, answer] : FuntionImpl::ProbeReport(besideMe("kvdownloader")))
+        std::cout << name << ": " << answer << "\n";
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,6 +150,7 @@ int main(int argc, char** argv) {
     if (command == "skin" && argc <= 3)
         return skin(argc == 3 ? std::filesystem::path(argv[2]) : besideMe("kvdownloader"));
     if (command == "endpoints" && argc == 2) return endpoints();
+    if (command == "probe" && argc == 2) return probe();
     if (command == "download" && argc == 4) return download(argv[2], argv[3]);
     if (command == "md5" && argc == 6) return md5(argv[2], argv[3], argv[4], argv[5]);
     if (command == "config") {
