@@ -2,7 +2,9 @@
 
 #include <json/reader.h>
 
+#include <atomic>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace vsim {
@@ -28,6 +30,10 @@ const std::map<std::string, std::string>& defaultHosts() {
     static const std::map<std::string, std::string> hosts = {
         {"update.kestrova.example", "update"},
         {"update.kestrova-cn.example", "update"},
+        {"download.kestrova.example", "download"},
+        {"files.kestrova.example", "download"},
+        {"cdn.kestrova.example", "download"},
+        {"dl.kestrova.example", "download"},
     };
     return hosts;
 }
@@ -84,9 +90,13 @@ std::shared_ptr<const Fixture> parseFixture(const std::string& text, const Servi
             }
             fixture->hosts[lower] = service.asString();
         }
-    } else {
-        fixture->hosts = defaultHosts();
     }
+    std::set<std::string> listedServices;
+    for (const auto& entry : fixture->hosts)
+        listedServices.insert(entry.second);
+    for (const auto& [host, service] : defaultHosts())
+        if (!listedServices.count(service))
+            fixture->hosts.emplace(host, service);  // a host the fixture names stays as named
 
     for (const auto& service : services) {
         const std::string name = service->name();
@@ -98,6 +108,8 @@ std::shared_ptr<const Fixture> parseFixture(const std::string& text, const Servi
         }
         fixture->sections[name] = std::move(section);
     }
+    static std::atomic<uint64_t> loaded{0};
+    fixture->generation = ++loaded;
     return fixture;
 }
 

@@ -5,6 +5,7 @@
 
 #include <json/value.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -16,6 +17,7 @@
 namespace vsim {
 
 struct Fixture {
+    uint64_t generation = 0;                      // 1, 2, ... in load order
     std::map<std::string, std::string> hosts;     // lower-case host name -> service name
     std::map<std::string, Json::Value> sections;  // service name -> its section (null if none)
 
@@ -24,7 +26,9 @@ struct Fixture {
     const Json::Value& sectionOf(const std::string& service) const;
 };
 
-// The hosts a fixture without a "hosts" member gets: the update service's own names.
+// Every service's own host names. A service that the fixture's "hosts" does not mention (or
+// every service, when there is no "hosts") plays its defaults; one it mentions plays only the
+// hosts listed for it.
 const std::map<std::string, std::string>& defaultHosts();
 
 // Reads and checks the fixture file. Returns null with `error` set when the file cannot be

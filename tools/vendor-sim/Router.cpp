@@ -22,10 +22,42 @@ int64_t nowMs() {
         .count();
 }
 
+// Set on a response whose header names must go out in lower case; removed before sending.
+constexpr const char* kLowercaseMarker = "X-Vendor-Sim-Lowercase-Names";
+
 // The query part of the request target as the client sent it.
 std::string rawQueryOf(const httplib::Request& request) {
     size_t mark = request.target.find('?');
     return mark == std::string::npos ? std::string() : request.target.substr(mark + 1);
+}
+
+Exchange exchangeOf(const std::string& scheme, const httplib::Request& request) {
+    std::string rawQuery = rawQueryOf(request);
+    QueryParams params = parseQuery(rawQuery);
+    return Exchange{
+        scheme,       request.method,      normalizeHost(request.get_header_value("Host")),
+        request.path, std::move(rawQuery), std::move(params),
+        request};
+}
+
+// Left in place, the parsed ranges make the library cut every body again and add its own
+// Content-Range, to error answers too, without checking the range against the length. The
+// request is the library's own non-const object, so clearing it through the handler's const
+// view is well defined.
+void ignoreLibraryRanges(const httplib::Request& request) {
+    const_cast<httplib::Request&>(request).ranges.clear();
+}
+
+// Runs after the library added its own headers (Keep-Alive, Content-Type, ...), so the test
+// of a client's case handling covers every name on the wire.
+void lowerHeaderNamesIfMarked(httplib::Response& response) {
+    if (!response.has_header(kLowercaseMarker))
+        return;
+    httplib::Headers lowered;
+    for (const auto& [name, value] : response.headers)
+        if (toLower(name) != toLower(kLowercaseMarker))
+            lowered.emplace(toLower(name), value);
+    response.headers = std::move(lowered);
 }
 
 }  // namespace
@@ -41,6 +73,32 @@ void Router::install(httplib::Server& server, const std::string& scheme) {
     server.Patch(".*", handler);
     server.Delete(".*", handler);
     server.Options(".*", handler);
+
+    server.set_error_handler(httplib::Server::HandlerWithResponse(
+        [this, scheme](const httplib::Request& request, httplib::Response& response) {
+            return explainRefusedRange(scheme, request, response)
+                       ? httplib::Server::HandlerResponse::Handled
+                       : httplib::Server::HandlerResponse::Unhandled;
+        }));
+    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
+        lowerHeaderNamesIfMarked(response);
+    });
+}
+
+bool Router::explainRefusedRange(const std::string& scheme, const httplib::Request& request,
+                                 httplib::Response& response) {
+    // The library refuses a Range header it cannot parse with a bare 416 before any handler
+    // runs; every answer a handler made has headers, so this one is recognised by having none.
+    if (response.status != 416 || !request.has_header("Range") || !response.headers.empty() ||
+        !response.body.empty())
+        return false;
+    ignoreLibraryRanges(request);
+    m_log.append(exchangeOf(scheme, request), nowMs(), 416);
+    response.set_content("the Range header \"" + request.get_header_value("Range") +
+                             "\" is not bytes=FIRST-LAST, bytes=FIRST- or bytes=-SUFFIX with "
+                             "FIRST <= LAST\n",
+                         "text/plain");
+    return true;
 }
 
 Reply Router::control(const Exchange& exchange) {
@@ -63,10 +121,8 @@ Reply Router::control(const Exchange& exchange) {
 void Router::dispatch(const std::string& scheme, const httplib::Request& request,
                       httplib::Response& response) {
     int64_t received = nowMs();
-    std::string rawQuery = rawQueryOf(request);
-    Exchange exchange{scheme,       request.method, normalizeHost(request.get_header_value("Host")),
-                      request.path, rawQuery,       parseQuery(rawQuery),
-                      request};
+    ignoreLibraryRanges(request);
+    Exchange exchange = exchangeOf(scheme, request);
 
     Reply reply;
     if (exchange.path.rfind("/__sim/", 0) == 0) {
@@ -74,6 +130,7 @@ void Router::dispatch(const std::string& scheme, const httplib::Request& request
     } else {
         // One snapshot for the whole request: a reload meanwhile does not mix two fixtures.
         std::shared_ptr<const Fixture> fixture = m_fixtures.current();
+        exchange.fixtureGeneration = fixture->generation;
         std::string serviceName = fixture->serviceOf(exchange.host);
         Service* service = serviceName.empty() ? nullptr : findService(m_services, serviceName);
         if (!service) {
@@ -100,6 +157,8 @@ void Router::dispatch(const std::string& scheme, const httplib::Request& request
     response.status = reply.status;
     for (const auto& [name, value] : reply.headers)
         response.set_header(name, value);
+    if (reply.lowercaseHeaderNames)
+        response.set_header(kLowercaseMarker, "1");
     if (reply.fill)
         reply.fill(response);
     else

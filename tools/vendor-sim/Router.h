@@ -1,7 +1,8 @@
 #pragma once
 // Routes every request of both listeners: the sim's own control paths first (/__sim/health,
 // /__sim/reload, on any host), then the Host header to the service the fixture names. Every
-// request is logged with the status it gets before the answer is sent.
+// request is logged with the status it gets before the answer is sent. Services answer Range
+// headers themselves: the library's own range handling is switched off for every answer.
 
 #include <httplib.h>
 
@@ -29,6 +30,8 @@ private:
     void dispatch(const std::string& scheme, const httplib::Request& request,
                   httplib::Response& response);
     Reply control(const Exchange& exchange);
+    bool explainRefusedRange(const std::string& scheme, const httplib::Request& request,
+                             httplib::Response& response);
 
     FixtureStore& m_fixtures;
     const ServiceSet& m_services;

@@ -6,6 +6,7 @@
 #include <httplib.h>
 #include <json/value.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -26,7 +27,10 @@ struct Exchange {
     std::string path;                 // decoded path, without the query
     std::string rawQuery;             // exactly as received, without "?"
     QueryParams params;               // decoded query parameters, in order
-    const httplib::Request& request;  // headers, body and byte ranges
+    const httplib::Request& request;  // headers and body; Range is left to the service
+    // Which loaded fixture answers (1, 2, ... in load order): state a service keeps per
+    // fixture, such as request counters, starts again when this grows.
+    uint64_t fixtureGeneration = 0;
 };
 
 // A service's answer. The router logs it, waits `delayMs`, then sends it.
@@ -36,6 +40,8 @@ struct Reply {
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     int delayMs = 0;  // waited in slices and cut short when the sim stops
+    // Every header name of the answer goes out in lower case, the library's own included.
+    bool lowercaseHeaderNames = false;
     // For bodies that must not sit in memory or that break on purpose (streams, stalls):
     // when set, called instead of sending `body`.
     std::function<void(httplib::Response&)> fill;

@@ -1,11 +1,13 @@
+#include "DownloadService.h"
 #include "Service.h"
 #include "UpdateService.h"
 
 namespace vsim {
 
-ServiceSet makeServices(const ServiceContext& /*context*/) {
+ServiceSet makeServices(const ServiceContext& context) {
     ServiceSet services;
     services.push_back(makeUpdateService());
+    services.push_back(makeDownloadService(context.stop));
     return services;
 }
 

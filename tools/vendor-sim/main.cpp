@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -33,6 +34,7 @@ constexpr const char* kLoopback = "127.0.0.1";
 // Enough for a ten-worker download, its length probes and the side queries at once.
 constexpr size_t kListenerThreads = 32;
 constexpr size_t kMaxRequestBody = 16u << 20;
+constexpr int kListenBacklog = 128;
 
 int fail(int code, const std::string& message) {
     std::cerr << "vendor-sim: " << message << "\n";
@@ -75,9 +77,20 @@ bool writeReadyFile(const fs::path& file,
 
 // Binds `server` on loopback; port 0 takes any free port. Returns the port, or -1.
 int bindLoopback(httplib::Server& server, int port) {
-    if (port == 0)
-        return server.bind_to_any_port(kLoopback);
-    return server.bind_to_port(kLoopback, port) ? port : -1;
+    // The library listens with a backlog of 5: ten download workers connecting at once can
+    // overflow it, and a worker whose handshake is dropped waits a second before it tries
+    // again. Listening again on the bound socket raises the backlog.
+    socket_t listener = INVALID_SOCKET;
+    server.set_socket_options([&listener](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listener = sock;
+    });
+    int bound = port == 0 ? server.bind_to_any_port(kLoopback)
+                          : (server.bind_to_port(kLoopback, port) ? port : -1);
+    server.set_socket_options(httplib::default_socket_options);  // `listener` goes out of scope
+    if (bound >= 0 && listener != INVALID_SOCKET)
+        ::listen(listener, kListenBacklog);
+    return bound;
 }
 
 void configure(httplib::Server& server) {

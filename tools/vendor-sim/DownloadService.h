@@ -1,0 +1,17 @@
+#pragma once
+// The download service: the vendor's download servers and content-delivery hosts. Serves
+// the files of the fixture's "download" section (format in DownloadFixture.h) to HEAD, whole
+// and single-range GETs, answers its redirects, and plays the faults a file or redirect
+// names for the requests in their windows.
+
+#include <memory>
+
+#include "Service.h"
+#include "StopSignal.h"
+
+namespace vsim {
+
+// `stop` must outlive the service; bodies being sent stop waiting when it is raised.
+std::unique_ptr<Service> makeDownloadService(const StopSignal& stop);
+
+}  // namespace vsim
