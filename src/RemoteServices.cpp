@@ -5,6 +5,8 @@ const std::vector<RemoteService>& remoteServices() {
         {std::string(kUpdateService), "https://update.kestrova.example", "update service (downloader info)"},
         {std::string(kUpdateServiceChina), "https://update.kestrova-cn.example", "update service, China"},
         {std::string(kUpdateServicePlain), "http://update.kestrova.example", "update service over plain HTTP"},
+        {std::string(kUpdateServiceChinaPlain), "http://update.kestrova-cn.example", "update service, China, plain HTTP"},
+        {std::string(kAlertService), "https://alert.kestrova.example", "exception reports"},
     };
     return services;
 }

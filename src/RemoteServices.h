@@ -16,6 +16,8 @@ struct RemoteService {
 inline constexpr std::string_view kUpdateService = "update";            // international, HTTPS
 inline constexpr std::string_view kUpdateServiceChina = "update-cn";    // China, HTTPS
 inline constexpr std::string_view kUpdateServicePlain = "update-http";  // international, plain HTTP
+inline constexpr std::string_view kUpdateServiceChinaPlain = "update-cn-http";  // China, plain HTTP
+inline constexpr std::string_view kAlertService = "alert";  // exception reports
 
 const std::vector<RemoteService>& remoteServices();
 

@@ -112,6 +112,7 @@ TEST(KvdiagEndpoints, ListsEveryService) {
     EXPECT_NE(r.output.find("update https://update.kestrova.example\n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("update-cn https://update.kestrova-cn.example\n"), std::string::npos);
     EXPECT_NE(r.output.find("update-http http://update.kestrova.example\n"), std::string::npos);
+    EXPECT_NE(r.output.find("alert https://alert.kestrova.example\n"), std::string::npos);
 }
 
 }  // namespace
