@@ -11,6 +11,7 @@
 //                              result code (1 downloaded, -1 .. -4 the kinds of failure)
 //   kvdiag md5 FILE A B TAG    the MD5 check: 1 when the digest is A or B
 //   kvdiag probe               every system probe's answer on this machine
+//   kvdiag verify FILE         the signature check's log line; exit 0 only when verified
 
 #include <filesystem>
 #include <iostream>
@@ -22,6 +23,7 @@
 #include "CConfigure.h"
 #include "DownLoadImpl.h"
 #include "FuntionImpl.h"
+#include "FuntionImplSignature.h"
 #include "Logging.h"
 #include "platform/System.h"
 #include "Common/skin_labels.h"
@@ -38,7 +40,8 @@ int usage() {
                  "       kvdiag config [--markup] [--binary BINARY]\n"
                  "       kvdiag download URL OUT\n"
                  "       kvdiag md5 FILE A B TAG\n"
-                 "       kvdiag probe\n";
+                 "       kvdiag probe\n"
+                 "       kvdiag verify FILE\n";
     return 2;
 }
 
@@ -151,6 +154,7 @@ int main(int argc, char** argv) {
         return skin(argc == 3 ? std::filesystem::path(argv[2]) : besideMe("kvdownloader"));
     if (command == "endpoints" && argc == 2) return endpoints();
     if (command == "probe" && argc == 2) return probe();
+    if (command == "verify" && argc == 3) return FuntionImpl::VerifyEmbeddedSignature(argv[2]) ? 0 : 1;
     if (command == "download" && argc == 4) return download(argv[2], argv[3]);
     if (command == "md5" && argc == 6) return md5(argv[2], argv[3], argv[4], argv[5]);
     if (command == "config") {
