@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -86,6 +88,26 @@ TEST(Trust, StrippedCopyIsTheScriptWithoutItsBlock) {
     unsetenv("KV_CA_BUNDLE");
     ASSERT_TRUE(r.ok()) << std::hex << r.status << " " << r.detail;
     EXPECT_EQ(kvtest::readFile(dir.path() / "run.exe"), std::string(kScript.begin(), kScript.end()));
+}
+
+}  // namespace
+
+namespace {
+
+// An independent signer: a PE signed by osslsigncode must verify the same way.
+TEST(Trust, PeSignedByOsslsigncodeVerifies) {
+    if (access("/usr/bin/osslsigncode", X_OK) != 0) GTEST_SKIP() << "osslsigncode is not installed";
+    const auto& pki = kvtest::TestPki::get();
+    kvtest::TempDir dir;
+    const auto pe = kvtest::makePeImage();
+    kvtest::writeFile(dir.path() / "in.exe", std::string(pe.begin(), pe.end()));
+    std::vector<std::string> args = {"sign", "-certs", pki.publisher.cert.string(), "-key", pki.publisher.key.string(),
+                                     "-h", "sha256", "-in", (dir.path() / "in.exe").string(),
+                                     "-out", (dir.path() / "out.exe").string()};
+    const auto signedRun = kvtest::runProgram("/usr/bin/osslsigncode", args);
+    ASSERT_EQ(signedRun.exitCode, 0) << signedRun.output;
+    const std::string out = kvtest::readFile(dir.path() / "out.exe");
+    EXPECT_EQ(check(std::vector<uint8_t>(out.begin(), out.end())), platform::kTrustSuccess);
 }
 
 }  // namespace
