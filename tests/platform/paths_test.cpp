@@ -14,33 +14,10 @@
 
 namespace {
 
+using kvtest::EnvGuard;
+
 namespace fs = std::filesystem;
 using platform::parseUserDirsEntry;
-
-// Saves the named environment variables and puts them back when the test ends.
-class EnvGuard {
-  public:
-    explicit EnvGuard(std::initializer_list<const char*> names) {
-        for (const char* name : names) {
-            const char* old = std::getenv(name);
-            m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        }
-    }
-    ~EnvGuard() {
-        for (const auto& [name, old] : m_saved)
-            setEnv(name.c_str(), old);
-    }
-    static void setEnv(const char* name, const std::optional<std::string>& value) {
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-
-  private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
 
 TEST(Paths, TempDirectoryHonoursOnlyAUsableTmpdir) {
     kvtest::TempDir dir;

@@ -13,23 +13,11 @@
 
 namespace {
 
+using kvtest::ScopedEnv;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 void writeScript(const fs::path& path, const std::string& body) {
     kvtest::writeFile(path, "#!/bin/sh\n" + body);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <initializer_list>
@@ -15,33 +17,10 @@
 
 namespace {
 
+using kvtest::EnvGuard;
+
 using platform::OsRelease;
 using platform::uiLanguageIdFromEnvironment;
-
-// Saves the named environment variables and puts them back when the test ends.
-class EnvGuard {
-  public:
-    explicit EnvGuard(std::initializer_list<const char*> names) {
-        for (const char* name : names) {
-            const char* old = std::getenv(name);
-            m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        }
-    }
-    ~EnvGuard() {
-        for (const auto& [name, old] : m_saved)
-            setEnv(name.c_str(), old);
-    }
-    static void setEnv(const char* name, const std::optional<std::string>& value) {
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-
-  private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
 
 TEST(System, FormatGuidGroupsBytesInOrder) {
     std::array<uint8_t, 16> bytes{};

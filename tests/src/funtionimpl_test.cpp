@@ -15,23 +15,11 @@
 
 namespace {
 
+using kvtest::ScopedEnv;
+
 namespace fs = std::filesystem;
 using namespace FuntionImpl;
 using platform::Hive;
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 // Every test that touches the registry gets a store of its own.
 class RegistryStore : public testing::Test {

@@ -21,8 +21,8 @@ struct SigningFiles {
 };
 
 // Validity of the expired leaf, and a moment inside it (Unix seconds).
-inline constexpr int64_t kExpiredNotBefore = 1577836800;  // 2020-01-01
-inline constexpr int64_t kExpiredNotAfter = 1609459200;   // 2021-01-01
+inline constexpr int64_t kExpiredNotBefore = 1577836800;       // 2020-01-01
+inline constexpr int64_t kExpiredNotAfter = 1609459200;        // 2021-01-01
 inline constexpr int64_t kInsideExpiredValidity = 1590969600;  // 2020-06-01
 
 inline constexpr const char* kPublisherName = "KV Test Publisher";
@@ -31,18 +31,18 @@ inline constexpr const char* kPublisherName = "KV Test Publisher";
 // rsaPublisher. Every leaf but foreign* is issued by rootCa, directly or through the chain.
 struct TestPki {
     std::filesystem::path dir;
-    std::filesystem::path rootCa;       // "KV Test Root CA"
-    std::filesystem::path otherRootCa;  // "KV Other Root CA", never trusted by the tests
-    SigningFiles publisher;             // kPublisherName, code signing
-    SigningFiles rsaPublisher;          // "KV Test RSA Publisher", RSA-2048, code signing
-    SigningFiles noUsage;               // no extended key usage at all
-    SigningFiles serverOnly;            // server authentication only
-    SigningFiles expired;               // code signing, valid only in 2020
-    SigningFiles viaIntermediate;       // code signing, chain = "KV Test Intermediate CA"
-    SigningFiles viaServerIntermediate; // code signing under a CA restricted to serverAuth
-    SigningFiles foreign;               // code signing under otherRootCa; chain = that root
-    SigningFiles tsa;                   // time-stamping (critical), by rootCa
-    SigningFiles foreignTsa;            // time-stamping, under otherRootCa
+    std::filesystem::path rootCa;            // "KV Test Root CA"
+    std::filesystem::path otherRootCa;       // "KV Other Root CA", never trusted by the tests
+    SigningFiles publisher;                  // kPublisherName, code signing
+    SigningFiles rsaPublisher;               // "KV Test RSA Publisher", RSA-2048, code signing
+    SigningFiles noUsage;                    // no extended key usage at all
+    SigningFiles serverOnly;                 // server authentication only
+    SigningFiles expired;                    // code signing, valid only in 2020
+    SigningFiles viaIntermediate;            // code signing, chain = "KV Test Intermediate CA"
+    SigningFiles viaServerIntermediate;      // code signing under a CA restricted to serverAuth
+    SigningFiles foreign;                    // code signing under otherRootCa; chain = that root
+    SigningFiles tsa;                        // time-stamping (critical), by rootCa
+    SigningFiles foreignTsa;                 // time-stamping, under otherRootCa
     std::filesystem::path publisherKeyCert;  // another certificate on publisher's key
     std::filesystem::path rootRejectingCodeSigning;  // rootCa as a TRUSTED CERTIFICATE
                                                      // that rejects code signing

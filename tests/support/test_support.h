@@ -4,9 +4,13 @@
 
 #include <sys/types.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kvtest {
@@ -43,6 +47,45 @@ struct RunResult {
 };
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      int timeoutMs = 60000);
+
+// Sets an environment variable for one scope and puts the old value back (null unsets).
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+// Saves the named environment variables and puts them back at the end of the scope.
+class EnvGuard {
+public:
+    explicit EnvGuard(std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            const char* old = std::getenv(name);
+            m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        }
+    }
+    ~EnvGuard() {
+        for (const auto& [name, old] : m_saved) setEnv(name.c_str(), old);
+    }
+    static void setEnv(const char* name, const std::optional<std::string>& value) {
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
 
 // Whole file as bytes / text; empty on failure.
 std::string readFile(const std::filesystem::path& path);
