@@ -27,7 +27,8 @@ class Fd {
 public:
     explicit Fd(int fd) : m_fd(fd) {}
     ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -63,7 +64,8 @@ void loadDistrusted(const std::filesystem::path& path, TrustAnchors::Impl& impl)
     BioPtr bio(BIO_new_file(path.c_str(), "r"));
     for (int i = 0; bio && i < kMaxDistrustEntries; ++i) {
         X509Ptr cert(PEM_read_bio_X509_AUX(bio.get(), nullptr, nullptr, nullptr));
-        if (!cert) break;
+        if (!cert)
+            break;
         impl.distrustedCerts.insert(sha256Of(cert.get(), false));
         impl.distrustedKeys.insert(sha256Of(cert.get(), true));
     }
@@ -112,12 +114,14 @@ std::string subjectOf(X509* cert) {
 std::string commonNameOf(X509* cert) {
     const X509_NAME* name = X509_get_subject_name(cert);
     const int at = X509_NAME_get_index_by_NID(name, NID_commonName, -1);
-    if (at < 0 || X509_NAME_get_index_by_NID(name, NID_commonName, at) >= 0) return {};
+    if (at < 0 || X509_NAME_get_index_by_NID(name, NID_commonName, at) >= 0)
+        return {};
     const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, at));
     unsigned char* utf8 = nullptr;
     const int size = value ? ASN1_STRING_to_UTF8(&utf8, value) : -1;
     std::string text;
-    if (size > 0) text.assign(reinterpret_cast<const char*>(utf8), static_cast<size_t>(size));
+    if (size > 0)
+        text.assign(reinterpret_cast<const char*>(utf8), static_cast<size_t>(size));
     OPENSSL_free(utf8);
     return text.find('\0') == std::string::npos ? text : std::string();
 }
@@ -150,8 +154,8 @@ int openForCheck(const std::filesystem::path& path, uint64_t& size, TrustResult&
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;
-        fail(result, kTrustNoSignature, "cannot open " + path.string() + ": " + std::strerror(error),
-             openErrorCode(error));
+        fail(result, kTrustNoSignature,
+             "cannot open " + path.string() + ": " + std::strerror(error), openErrorCode(error));
         return -1;
     }
     struct stat st {};
@@ -167,8 +171,10 @@ int openForCheck(const std::filesystem::path& path, uint64_t& size, TrustResult&
 bool writeAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         data += n;
         size -= static_cast<size_t>(n);
     }
@@ -178,19 +184,23 @@ bool writeAll(int fd, const uint8_t* data, size_t size) {
 }  // namespace
 
 bool SpanSource::read(uint64_t offset, std::span<uint8_t> out) const {
-    if (offset > m_bytes.size() || out.size() > m_bytes.size() - offset) return false;
+    if (offset > m_bytes.size() || out.size() > m_bytes.size() - offset)
+        return false;
     std::copy_n(m_bytes.begin() + static_cast<ptrdiff_t>(offset), out.size(), out.begin());
     return true;
 }
 
 bool FdSource::read(uint64_t offset, std::span<uint8_t> out) const {
-    if (offset > m_size || out.size() > m_size - offset) return false;
+    if (offset > m_size || out.size() > m_size - offset)
+        return false;
     size_t done = 0;
     while (done < out.size()) {
-        const ssize_t n = ::pread(m_fd, out.data() + done, out.size() - done,
-                                  static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;  // an error, or the file shrank under us
+        const ssize_t n =
+            ::pread(m_fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;  // an error, or the file shrank under us
         done += static_cast<size_t>(n);
     }
     return true;
@@ -199,10 +209,12 @@ bool FdSource::read(uint64_t offset, std::span<uint8_t> out) const {
 bool digestRanges(const ByteSource& source, std::span<const ByteRange> ranges, const EVP_MD* md,
                   std::vector<uint8_t>& out) {
     MdCtxPtr ctx(EVP_MD_CTX_new());
-    if (!md || !ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) return false;
+    if (!md || !ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+        return false;
     std::vector<uint8_t> buffer;
     for (const ByteRange& range : ranges) {
-        if (range.begin > range.end || range.end > source.size()) return false;
+        if (range.begin > range.end || range.end > source.size())
+            return false;
         for (uint64_t at = range.begin; at < range.end;) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkSize, range.end - at));
             buffer.resize(n);
@@ -213,7 +225,8 @@ bool digestRanges(const ByteSource& source, std::span<const ByteRange> ranges, c
     }
     out.resize(EVP_MAX_MD_SIZE);
     unsigned int size = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), out.data(), &size) != 1) return false;
+    if (EVP_DigestFinal_ex(ctx.get(), out.data(), &size) != 1)
+        return false;
     out.resize(size);
     return true;
 }
@@ -254,7 +267,8 @@ void fail(TrustResult& result, uint32_t status, std::string detail, uint32_t las
 }
 
 bool TrustAnchors::Impl::isDistrusted(X509* cert) const {
-    if (distrustedCerts.empty()) return false;
+    if (distrustedCerts.empty())
+        return false;
     return distrustedCerts.count(sha256Of(cert, false)) > 0 ||
            distrustedKeys.count(sha256Of(cert, true)) > 0;
 }
@@ -264,7 +278,8 @@ TrustAnchors TrustAnchors::fromFiles(const std::vector<std::filesystem::path>& t
     auto impl = std::make_shared<Impl>();
     impl->store.reset(X509_STORE_new());
     for (const auto& path : trusted)
-        if (impl->store && !path.empty()) X509_STORE_load_file(impl->store.get(), path.c_str());
+        if (impl->store && !path.empty())
+            X509_STORE_load_file(impl->store.get(), path.c_str());
     if (impl->store) {
         STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(impl->store.get());
         for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i)
@@ -272,7 +287,8 @@ TrustAnchors TrustAnchors::fromFiles(const std::vector<std::filesystem::path>& t
                 ++impl->trusted;
     }
     for (const auto& path : distrusted)
-        if (!path.empty()) loadDistrusted(path, *impl);
+        if (!path.empty())
+            loadDistrusted(path, *impl);
     ERR_clear_error();
     return TrustAnchors(std::move(impl));
 }
@@ -286,10 +302,14 @@ TrustAnchors TrustAnchors::fromEnvironment() {
                      {fromVariable("KV_DISTRUST_BUNDLE")});
 }
 
-size_t TrustAnchors::trustedCount() const { return m_impl->trusted; }
-size_t TrustAnchors::distrustedCount() const { return m_impl->distrustedCerts.size(); }
+size_t TrustAnchors::trustedCount() const {
+    return m_impl->trusted;
+}
+size_t TrustAnchors::distrustedCount() const {
+    return m_impl->distrustedCerts.size();
+}
 
-uint32_t verifyChain(const TrustAnchors::Impl& anchors, X509* leaf, STACK_OF(X509)* untrusted,
+uint32_t verifyChain(const TrustAnchors::Impl& anchors, X509* leaf, STACK_OF(X509) * untrusted,
                      std::optional<int64_t> at, uint32_t requiredUsage, int trustId,
                      std::string& detail) {
     StoreCtxPtr ctx(X509_STORE_CTX_new());
@@ -302,7 +322,8 @@ uint32_t verifyChain(const TrustAnchors::Impl& anchors, X509* leaf, STACK_OF(X50
     // still honours a bundle's TRUSTED CERTIFICATE rejections for this use.
     X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
     X509_VERIFY_PARAM_set_trust(param, trustId);
-    if (at) X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(*at));
+    if (at)
+        X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(*at));
     const int verified = X509_verify_cert(ctx.get());
     const int error = X509_STORE_CTX_get_error(ctx.get());
     const int depth = X509_STORE_CTX_get_error_depth(ctx.get());
@@ -354,14 +375,15 @@ void checkSigner(const SignerEvidence& evidence, const TrustAnchors::Impl& ancho
     if (evidence.timeStamp) {
         std::string why;
         at = verifyTimeStamp(evidence.timeStamp, evidence.signatureValue, anchors, why);
-        if (!at) return fail(result, kTrustTimeStamp, why);
+        if (!at)
+            return fail(result, kTrustTimeStamp, why);
         result.timeStampTime = at;
     }
     std::string why;
-    const uint32_t status =
-        verifyChain(anchors, evidence.signer, evidence.untrusted, at, XKU_CODE_SIGN,
-                    X509_TRUST_OBJECT_SIGN, why);
-    if (status != kTrustSuccess) return fail(result, status, why);
+    const uint32_t status = verifyChain(anchors, evidence.signer, evidence.untrusted, at,
+                                        XKU_CODE_SIGN, X509_TRUST_OBJECT_SIGN, why);
+    if (status != kTrustSuccess)
+        return fail(result, status, why);
     if (!expectedPublisher.empty() && result.signerCommonName != expectedPublisher)
         return fail(result, kTrustSubjectNotTrusted,
                     "signed by \"" + result.signerCommonName + "\", expected \"" +
@@ -377,12 +399,12 @@ TrustResult verifyFileSignature(const std::filesystem::path& path,
 }
 
 TrustResult verifyFileSignature(const std::filesystem::path& path,
-                                const std::string& expectedPublisher,
-                                const TrustAnchors& anchors) {
+                                const std::string& expectedPublisher, const TrustAnchors& anchors) {
     TrustResult result;
     uint64_t size = 0;
     const Fd fd(openForCheck(path, size, result));
-    if (fd.get() < 0) return result;
+    if (fd.get() < 0)
+        return result;
     return verifySource(FdSource(fd.get(), size), expectedPublisher, anchors);
 }
 
@@ -406,11 +428,12 @@ TrustResult stripAppendedSignature(const std::filesystem::path& path,
     TrustResult result;
     uint64_t size = 0;
     const Fd in(openForCheck(path, size, result));
-    if (in.get() < 0) return result;
+    if (in.get() < 0)
+        return result;
     const Fd out(::open(outPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0700));
     if (out.get() < 0) {
-        fail(result, kTrustSystemError, "cannot create " + outPath.string() + ": " +
-                                            std::strerror(errno));
+        fail(result, kTrustSystemError,
+             "cannot create " + outPath.string() + ": " + std::strerror(errno));
         return result;
     }
     auto abandon = [&](std::string why) {
@@ -424,8 +447,10 @@ TrustResult stripAppendedSignature(const std::filesystem::path& path,
     for (uint64_t copied = 0; copied < size;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunkSize, size - copied));
         const ssize_t n = ::read(in.get(), buffer.data(), want);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return abandon(path.string() + " shrank or failed while being copied");
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return abandon(path.string() + " shrank or failed while being copied");
         if (!writeAll(out.get(), buffer.data(), static_cast<size_t>(n)))
             return abandon("cannot write " + outPath.string() + ": " + std::strerror(errno));
         copied += static_cast<uint64_t>(n);

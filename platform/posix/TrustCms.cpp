@@ -25,7 +25,9 @@ std::optional<int64_t> stampFailure(std::string& detail, std::string why) {
 
 }  // namespace
 
-ObjectPtr rfc3161AttributeOid() { return ObjectPtr(OBJ_txt2obj("1.3.6.1.4.1.311.3.3.1", 1)); }
+ObjectPtr rfc3161AttributeOid() {
+    return ObjectPtr(OBJ_txt2obj("1.3.6.1.4.1.311.3.3.1", 1));
+}
 
 std::vector<uint8_t> appendedSignatureTrailer(uint32_t cmsSize) {
     std::vector<uint8_t> trailer = {kAppendedVersion, kAppendedTypeCms, 0, 0, 0, 0, 0, 0};
@@ -38,7 +40,8 @@ std::vector<uint8_t> appendedSignatureTrailer(uint32_t cmsSize) {
 AppendedParse parseAppendedLayout(const ByteSource& source, AppendedLayout& layout,
                                   std::string* error) {
     auto result = [&](AppendedParse value, const char* why) {
-        if (error) *error = why;
+        if (error)
+            *error = why;
         return value;
     };
     layout = {};
@@ -73,9 +76,11 @@ void verifyAppended(const ByteSource& source, const TrustAnchors::Impl& anchors,
     AppendedLayout layout;
     std::string why;
     const AppendedParse parsed = parseAppendedLayout(source, layout, &why);
-    if (parsed == AppendedParse::None) return fail(result, kTrustNoSignature, why);
+    if (parsed == AppendedParse::None)
+        return fail(result, kTrustNoSignature, why);
     result.form = SignatureForm::Appended;
-    if (parsed == AppendedParse::Malformed) return malformed(result, why);
+    if (parsed == AppendedParse::Malformed)
+        return malformed(result, why);
 
     std::vector<uint8_t> blob(layout.cmsSize);
     if (!source.read(layout.cmsOffset, blob))
@@ -98,12 +103,14 @@ void verifyAppended(const ByteSource& source, const TrustAnchors::Impl& anchors,
     for (int i = 0; certs && i < sk_X509_num(certs.get()) && !signer; ++i)
         if (CMS_SignerInfo_cert_cmp(signerInfo, sk_X509_value(certs.get(), i)) == 0)
             signer = sk_X509_value(certs.get(), i);
-    if (!signer) return fail(result, kTrustNoSignerCert, "the signature does not carry its signer");
+    if (!signer)
+        return fail(result, kTrustNoSignerCert, "the signature does not carry its signer");
 
     X509_ALGOR* digestAlgorithm = nullptr;
     CMS_SignerInfo_get0_algs(signerInfo, nullptr, nullptr, &digestAlgorithm, nullptr);
     const ASN1_OBJECT* digestOid = nullptr;
-    if (digestAlgorithm) X509_ALGOR_get0(&digestOid, nullptr, nullptr, digestAlgorithm);
+    if (digestAlgorithm)
+        X509_ALGOR_get0(&digestOid, nullptr, nullptr, digestAlgorithm);
     const EVP_MD* md = digestOid ? digestForOid(digestOid, false) : nullptr;
     if (!md)
         return fail(result, kTrustNoSignature, "unsupported digest algorithm", kCryptUnknownAlgo);
@@ -140,7 +147,8 @@ void verifyAppended(const ByteSource& source, const TrustAnchors::Impl& anchors,
     evidence.signatureValue = {signature->data, static_cast<size_t>(signature->length)};
     const ObjectPtr stampOid = rfc3161AttributeOid();
     const int stampAt = CMS_unsigned_get_attr_by_OBJ(signerInfo, stampOid.get(), -1);
-    if (stampAt >= 0) evidence.timeStamp = CMS_unsigned_get_attr(signerInfo, stampAt);
+    if (stampAt >= 0)
+        evidence.timeStamp = CMS_unsigned_get_attr(signerInfo, stampAt);
     checkSigner(evidence, anchors, expectedPublisher, result);
 }
 
@@ -189,7 +197,8 @@ std::optional<int64_t> verifyTimeStamp(const X509_ATTRIBUTE* attribute,
     X509_ALGOR_get0(&imprintOid, nullptr, nullptr, TS_MSG_IMPRINT_get_algo(imprint));
     const EVP_MD* md = imprintOid ? digestForOid(imprintOid, true) : nullptr;
     const ASN1_OCTET_STRING* stamped = TS_MSG_IMPRINT_get_msg(imprint);
-    if (!md || !stamped) return stampFailure(detail, "unsupported imprint algorithm");
+    if (!md || !stamped)
+        return stampFailure(detail, "unsupported imprint algorithm");
     std::vector<uint8_t> expected;
     const ByteRange all{0, signatureValue.size()};
     if (!digestRanges(SpanSource(signatureValue), {&all, 1}, md, expected) ||

@@ -54,7 +54,9 @@ private:
 template <auto Free>
 struct OsslDeleter {
     template <typename T>
-    void operator()(T* p) const { Free(p); }
+    void operator()(T* p) const {
+        Free(p);
+    }
 };
 using BioPtr = std::unique_ptr<BIO, OsslDeleter<BIO_free_all>>;
 using X509Ptr = std::unique_ptr<X509, OsslDeleter<X509_free>>;
@@ -66,10 +68,10 @@ using ObjectPtr = std::unique_ptr<ASN1_OBJECT, OsslDeleter<ASN1_OBJECT_free>>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, OsslDeleter<EVP_MD_CTX_free>>;
 // A stack that owns its certificates, and one that only borrows them.
 struct X509StackDeleter {
-    void operator()(STACK_OF(X509)* s) const { sk_X509_pop_free(s, X509_free); }
+    void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
 };
 struct X509ViewDeleter {
-    void operator()(STACK_OF(X509)* s) const { sk_X509_free(s); }
+    void operator()(STACK_OF(X509) * s) const { sk_X509_free(s); }
 };
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
 using X509ViewPtr = std::unique_ptr<STACK_OF(X509), X509ViewDeleter>;
@@ -107,16 +109,16 @@ inline void malformed(TrustResult& result, std::string detail) {
 // Status of the chain from `leaf` through `untrusted` (the blob's certificates, may be null)
 // to a trusted root at time `at` (now when empty), with `requiredUsage` (an XKU_* bit) on the
 // leaf and not excluded by any chain certificate's extended key usage. 0 when it holds.
-uint32_t verifyChain(const TrustAnchors::Impl& anchors, X509* leaf, STACK_OF(X509)* untrusted,
+uint32_t verifyChain(const TrustAnchors::Impl& anchors, X509* leaf, STACK_OF(X509) * untrusted,
                      std::optional<int64_t> at, uint32_t requiredUsage, int trustId,
                      std::string& detail);
 
 // What a verified signer info leaves for the checks both forms share.
 struct SignerEvidence {
-    X509* signer = nullptr;                       // not owned
-    STACK_OF(X509)* untrusted = nullptr;          // the blob's certificates; not owned
-    std::span<const uint8_t> signatureValue;      // what an RFC 3161 stamp covers
-    const X509_ATTRIBUTE* timeStamp = nullptr;    // the RFC 3161 unsigned attribute, if any
+    X509* signer = nullptr;                     // not owned
+    STACK_OF(X509) * untrusted = nullptr;       // the blob's certificates; not owned
+    std::span<const uint8_t> signatureValue;    // what an RFC 3161 stamp covers
+    const X509_ATTRIBUTE* timeStamp = nullptr;  // the RFC 3161 unsigned attribute, if any
 };
 
 // Time-stamp, chain, usage, distrust and publisher checks; sets `result` (success included).

@@ -28,13 +28,17 @@ constexpr uint64_t kWinCertHeaderSize = 8;
 constexpr const char* kOidSpcIndirectData = "1.3.6.1.4.1.311.2.1.4";
 constexpr const char* kOidSpcPeImageData = "1.3.6.1.4.1.311.2.1.15";
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-ObjectPtr oid(const char* text) { return ObjectPtr(OBJ_txt2obj(text, 1)); }
+ObjectPtr oid(const char* text) {
+    return ObjectPtr(OBJ_txt2obj(text, 1));
+}
 
 // One definite-length DER element (low tag numbers only) at the front of `in`.
 struct Tlv {
@@ -44,16 +48,20 @@ struct Tlv {
 };
 
 bool readTlv(std::span<const uint8_t>& in, Tlv& out) {
-    if (in.size() < 2 || (in[0] & 0x1F) == 0x1F) return false;
+    if (in.size() < 2 || (in[0] & 0x1F) == 0x1F)
+        return false;
     size_t pos = 1;
     uint64_t length = in[pos++];
     if (length & 0x80) {
         const size_t count = length & 0x7F;
-        if (count == 0 || count > 4 || in.size() - pos < count) return false;
+        if (count == 0 || count > 4 || in.size() - pos < count)
+            return false;
         length = 0;
-        for (size_t i = 0; i < count; ++i) length = (length << 8) | in[pos++];
+        for (size_t i = 0; i < count; ++i)
+            length = (length << 8) | in[pos++];
     }
-    if (in.size() - pos < length) return false;
+    if (in.size() - pos < length)
+        return false;
     out.tag = in[0];
     out.value = in.subspan(pos, length);
     out.whole = in.subspan(0, pos + length);
@@ -63,7 +71,8 @@ bool readTlv(std::span<const uint8_t>& in, Tlv& out) {
 
 ObjectPtr readOid(std::span<const uint8_t>& in) {
     Tlv tlv;
-    if (!readTlv(in, tlv) || tlv.tag != 0x06) return nullptr;
+    if (!readTlv(in, tlv) || tlv.tag != 0x06)
+        return nullptr;
     const unsigned char* p = tlv.whole.data();
     return ObjectPtr(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(tlv.whole.size())));
 }
@@ -80,20 +89,27 @@ struct IndirectData {
 bool parseIndirectData(std::span<const uint8_t> der, IndirectData& out, std::string& why) {
     Tlv outer, data, digestInfo, algorithm, digest;
     why = "SpcIndirectDataContent is malformed";
-    if (!readTlv(der, outer) || outer.tag != 0x30 || !der.empty()) return false;
+    if (!readTlv(der, outer) || outer.tag != 0x30 || !der.empty())
+        return false;
     out.signedBytes = outer.value;
     auto body = outer.value;
-    if (!readTlv(body, data) || data.tag != 0x30) return false;
+    if (!readTlv(body, data) || data.tag != 0x30)
+        return false;
     auto dataBody = data.value;
     out.dataType = readOid(dataBody);
-    if (!out.dataType) return false;
-    if (!readTlv(body, digestInfo) || digestInfo.tag != 0x30 || !body.empty()) return false;
+    if (!out.dataType)
+        return false;
+    if (!readTlv(body, digestInfo) || digestInfo.tag != 0x30 || !body.empty())
+        return false;
     auto digestBody = digestInfo.value;
-    if (!readTlv(digestBody, algorithm) || algorithm.tag != 0x30) return false;
+    if (!readTlv(digestBody, algorithm) || algorithm.tag != 0x30)
+        return false;
     auto algorithmBody = algorithm.value;
     out.digestAlgorithm = readOid(algorithmBody);
-    if (!out.digestAlgorithm) return false;
-    if (!readTlv(digestBody, digest) || digest.tag != 0x04 || !digestBody.empty()) return false;
+    if (!out.digestAlgorithm)
+        return false;
+    if (!readTlv(digestBody, digest) || digest.tag != 0x04 || !digestBody.empty())
+        return false;
     out.digest = digest.value;
     return true;
 }
@@ -151,7 +167,8 @@ bool errorQueueHas(int library, int reason) {
     // Bounded: the queue holds at most ERR_NUM_ERRORS entries.
     for (int i = 0; i < 64; ++i) {
         const unsigned long code = ERR_get_error();
-        if (code == 0) return false;
+        if (code == 0)
+            return false;
         if (ERR_GET_LIB(code) == library && ERR_GET_REASON(code) == reason) {
             ERR_clear_error();
             return true;
@@ -161,11 +178,28 @@ bool errorQueueHas(int library, int reason) {
     return false;
 }
 
+// OpenSSL takes the signature algorithm from the key and ignores the signer info's
+// identifier; Windows goes by the identifier, so one that does not fit the key fails here too.
+bool signatureAlgorithmFits(const X509_ALGOR* algorithm, X509* signer) {
+    const ASN1_OBJECT* object = nullptr;
+    if (algorithm)
+        X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+    const int nid = object ? OBJ_obj2nid(object) : NID_undef;
+    int digestNid = NID_undef;
+    int keyNid = nid;  // a bare key algorithm (rsaEncryption) names the key type itself
+    if (nid == NID_undef)
+        return false;
+    OBJ_find_sigid_algs(nid, &digestNid, &keyNid);
+    const EVP_PKEY* key = X509_get0_pubkey(signer);
+    return key && keyNid == EVP_PKEY_get_base_id(key);
+}
+
 }  // namespace
 
 PeParse parsePeLayout(const ByteSource& source, PeSignatureLayout& layout, std::string* error) {
     auto result = [&](PeParse value, const std::string& why) {
-        if (error) *error = why;
+        if (error)
+            *error = why;
         return value;
     };
     layout = {};
@@ -187,11 +221,14 @@ PeParse parsePeLayout(const ByteSource& source, PeSignatureLayout& layout, std::
     const uint16_t optionalSize = le16(nt + 4 + 16);
     const uint64_t optionalOffset = ntOffset + kNtHeadersPrefix;
     const uint64_t directoriesAt = layout.pe32Plus ? 112 : 96;
-    if (optionalSize < directoriesAt) return result(PeParse::Malformed, "optional header too short");
+    if (optionalSize < directoriesAt)
+        return result(PeParse::Malformed, "optional header too short");
     layout.headersEnd = optionalOffset + optionalSize + sectionCount * kSectionHeaderSize;
-    if (layout.headersEnd > size) return result(PeParse::Malformed, "headers run past the end");
+    if (layout.headersEnd > size)
+        return result(PeParse::Malformed, "headers run past the end");
     std::vector<uint8_t> optional(optionalSize);
-    if (!source.read(optionalOffset, optional)) return result(PeParse::Malformed, "read error");
+    if (!source.read(optionalOffset, optional))
+        return result(PeParse::Malformed, "read error");
     layout.checksumOffset = optionalOffset + kChecksumInOptionalHeader;
 
     const uint32_t directoryCount = le32(optional.data() + directoriesAt - 4);
@@ -242,14 +279,17 @@ std::vector<uint8_t> authenticodeDigest(std::span<const uint8_t> image,
         (layout.certDirectoryOffset && layout.certDirectoryOffset + 8 > end))
         return {};
     const auto ranges = imageRanges(layout, end);
-    if (!digestRanges(SpanSource(image), ranges, digestFor(algorithm), digest)) return {};
+    if (!digestRanges(SpanSource(image), ranges, digestFor(algorithm), digest))
+        return {};
     return digest;
 }
 
 uint32_t peChecksum(std::span<const uint8_t> image, const PeSignatureLayout& layout) {
     auto byteAt = [&](size_t i) -> uint32_t {
-        if (i >= image.size()) return 0;
-        if (i >= layout.checksumOffset && i < layout.checksumOffset + 4) return 0;
+        if (i >= image.size())
+            return 0;
+        if (i >= layout.checksumOffset && i < layout.checksumOffset + 4)
+            return 0;
         return image[i];
     };
     uint64_t sum = 0;
@@ -274,11 +314,13 @@ void verifyAuthenticode(const ByteSource& source, const PeSignatureLayout& layou
         return fail(result, kTrustNoSignature, "read error", kReadFault);
     std::span<const uint8_t> blob;
     std::string why;
-    if (!primaryCertificate(table, blob, why)) return malformed(result, why);
+    if (!primaryCertificate(table, blob, why))
+        return malformed(result, why);
 
     const unsigned char* p = blob.data();
     Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(blob.size())));
-    if (!p7) return malformed(result, "the signature is not PKCS#7 DER");
+    if (!p7)
+        return malformed(result, "the signature is not PKCS#7 DER");
     // Padding may follow the blob; anything else there would ride along unsigned.
     const auto rest = blob.subspan(static_cast<size_t>(p - blob.data()));
     if (std::any_of(rest.begin(), rest.end(), [](uint8_t b) { return b != 0; }))
@@ -318,20 +360,33 @@ void verifyAuthenticode(const ByteSource& source, const PeSignatureLayout& layou
     if (!contentType || contentType->type != V_ASN1_OBJECT ||
         OBJ_cmp(contentType->value.object, indirectOid.get()) != 0)
         return malformed(result, "the signed content type is not SpcIndirectDataContent");
-    if (!signerInfo->enc_digest) return malformed(result, "the signer info has no signature");
+    if (!signerInfo->enc_digest)
+        return malformed(result, "the signer info has no signature");
+    // Authenticode names one digest, the signer's. Checking it here also keeps PKCS7_verify
+    // away from its failure path for unknown digests, which leaks in OpenSSL 3.0.
+    const STACK_OF(X509_ALGOR)* digests = p7->d.sign->md_algs;
+    const X509_ALGOR* signerDigest = signerInfo->digest_alg;
+    if (!digests || sk_X509_ALGOR_num(digests) != 1 || !signerDigest || !signerDigest->algorithm ||
+        !digestForOid(signerDigest->algorithm, true) ||
+        OBJ_cmp(sk_X509_ALGOR_value(digests, 0)->algorithm, signerDigest->algorithm) != 0)
+        return malformed(result, "the signature must name one supported digest, the signer's");
 
     X509ViewPtr signers(PKCS7_get0_signers(p7.get(), nullptr, 0));
     ERR_clear_error();
     if (!signers || sk_X509_num(signers.get()) != 1)
         return fail(result, kTrustNoSignerCert, "the signature does not carry its signer");
     X509* signer = sk_X509_value(signers.get(), 0);
+    if (!signatureAlgorithmFits(signerInfo->digest_enc_alg, signer))
+        return fail(result, kNteBadSignature,
+                    "the signature algorithm does not fit the signer's key");
 
     // The signed attributes' message digest covers the SpcIndirectDataContent value without
     // its tag and length; OpenSSL's own chain check is skipped (its purposes have no code
     // signing) and done below with the right usage.
     BioPtr signedBytes(BIO_new_mem_buf(indirect.signedBytes.data(),
                                        static_cast<int>(indirect.signedBytes.size())));
-    if (!signedBytes) return fail(result, kTrustSystemError, "out of memory");
+    if (!signedBytes)
+        return fail(result, kTrustSystemError, "out of memory");
     if (PKCS7_verify(p7.get(), nullptr, nullptr, signedBytes.get(), nullptr,
                      PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
         if (errorQueueHas(ERR_LIB_PKCS7, PKCS7_R_DIGEST_FAILURE))
@@ -346,7 +401,8 @@ void verifyAuthenticode(const ByteSource& source, const PeSignatureLayout& layou
                                static_cast<size_t>(signerInfo->enc_digest->length)};
     const ObjectPtr stampOid = rfc3161AttributeOid();
     const int stampAt = X509at_get_attr_by_OBJ(signerInfo->unauth_attr, stampOid.get(), -1);
-    if (stampAt >= 0) evidence.timeStamp = X509at_get_attr(signerInfo->unauth_attr, stampAt);
+    if (stampAt >= 0)
+        evidence.timeStamp = X509at_get_attr(signerInfo->unauth_attr, stampAt);
     checkSigner(evidence, anchors, expectedPublisher, result);
 }
 

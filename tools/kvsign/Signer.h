@@ -42,14 +42,15 @@ std::optional<Identity> loadIdentity(const std::filesystem::path& keyPem,
                                      const std::filesystem::path& chainPem, std::string& error);
 
 struct TimeStamper {
-    Identity identity;              // certificate with the time-stamping extended key usage
-    std::optional<int64_t> time;    // Unix seconds to stamp; now when empty
+    Identity identity;            // certificate with the time-stamping extended key usage
+    std::optional<int64_t> time;  // Unix seconds to stamp; now when empty
 };
 
 enum class Format { Auto, Pe, Appended };
 
 // Signs `file` in place. Auto picks PE when the bytes parse as a PE image; Appended is
-// refused for one. An existing signature of the same form is replaced. `used` (optional) receives the form chosen.
+// refused for one. An existing signature of the same form is replaced. `used` (optional) receives
+// the form chosen.
 bool signFile(std::vector<uint8_t>& file, Format format, const Identity& signer,
               const TimeStamper* stamper, std::string& error, Format* used = nullptr);
 
@@ -65,7 +66,7 @@ bool signAppended(std::vector<uint8_t>& file, const Identity& signer, const Time
 
 // An RFC 3161 TimeStampToken (CMS signedData over a TSTInfo) whose SHA-256 imprint covers
 // `stamped` (a signer's signature value). Empty with `error` set on failure.
-std::vector<uint8_t> makeTimeStampToken(std::span<const uint8_t> stamped, const TimeStamper& stamper,
-                                        std::string& error);
+std::vector<uint8_t> makeTimeStampToken(std::span<const uint8_t> stamped,
+                                        const TimeStamper& stamper, std::string& error);
 
 }  // namespace kvsign

@@ -20,7 +20,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kvsign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] [--format pe|appended|auto]\n"
-    "              [--timestamp-none | --tsa-key KEY.pem --tsa-cert CERT.pem [--tsa-chain CHAIN.pem]\n"
+    "              [--timestamp-none | --tsa-key KEY.pem --tsa-cert CERT.pem [--tsa-chain "
+    "CHAIN.pem]\n"
     "               [--tsa-time UNIX_SECONDS]] IN OUT\n"
     "Signs IN into OUT: Authenticode (SHA-256) for PE images, an appended CMS signature for any\n"
     "other file. Without --tsa-* nothing is time-stamped; --tsa-* stamps (RFC 3161) with a local\n"
@@ -33,7 +34,8 @@ int failWith(const std::string& message) {
 
 bool readWhole(const std::string& path, std::vector<uint8_t>& bytes) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
 }
@@ -45,7 +47,8 @@ bool writeAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
     const std::string temp = path + ".kvsign-tmp";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
         out.close();
         if (!out) {
             error = "cannot write " + temp + ": " + std::strerror(errno);
@@ -81,9 +84,11 @@ int main(int argc, char** argv) {
             continue;
         }
         bool valued = false;
-        for (const char* name : kValued) valued = valued || arg == name;
+        for (const char* name : kValued)
+            valued = valued || arg == name;
         if (valued) {
-            if (i + 1 >= argc) return failWith(arg + " needs a value\n" + kUsage);
+            if (i + 1 >= argc)
+                return failWith(arg + " needs a value\n" + kUsage);
             options[arg] = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
             return failWith("unknown option " + arg + "\n" + kUsage);
@@ -97,22 +102,29 @@ int main(int argc, char** argv) {
     kvsign::Format format = kvsign::Format::Auto;
     if (options.count("--format")) {
         const std::string& name = options["--format"];
-        if (name == "pe") format = kvsign::Format::Pe;
-        else if (name == "appended") format = kvsign::Format::Appended;
-        else if (name != "auto") return failWith("--format must be pe, appended or auto");
+        if (name == "pe")
+            format = kvsign::Format::Pe;
+        else if (name == "appended")
+            format = kvsign::Format::Appended;
+        else if (name != "auto")
+            return failWith("--format must be pe, appended or auto");
     }
 
     std::string error;
-    auto signer = kvsign::loadIdentity(options["--key"], options["--cert"], options["--chain"], error);
-    if (!signer) return failWith(error);
+    auto signer =
+        kvsign::loadIdentity(options["--key"], options["--cert"], options["--chain"], error);
+    if (!signer)
+        return failWith(error);
 
     std::optional<kvsign::TimeStamper> stamper;
     const bool wantsStamp = options.count("--tsa-key") || options.count("--tsa-cert");
-    if (wantsStamp && noTimestamp) return failWith("--timestamp-none excludes the --tsa-* options");
+    if (wantsStamp && noTimestamp)
+        return failWith("--timestamp-none excludes the --tsa-* options");
     if (wantsStamp) {
         auto tsa = kvsign::loadIdentity(options["--tsa-key"], options["--tsa-cert"],
                                         options["--tsa-chain"], error);
-        if (!tsa) return failWith(error);
+        if (!tsa)
+            return failWith(error);
         stamper.emplace();
         stamper->identity = std::move(*tsa);
         if (options.count("--tsa-time")) {
@@ -133,7 +145,8 @@ int main(int argc, char** argv) {
     kvsign::Format used = format;
     if (!kvsign::signFile(bytes, format, *signer, stamper ? &*stamper : nullptr, error, &used))
         return failWith(in + ": " + error);
-    if (!writeAtomically(out, bytes, st.st_mode, error)) return failWith(error);
+    if (!writeAtomically(out, bytes, st.st_mode, error))
+        return failWith(error);
     std::cout << "kvsign: signed " << in << " as " << out << " ("
               << (used == kvsign::Format::Pe ? "Authenticode" : "appended CMS") << ", SHA-256"
               << (stamper ? ", time-stamped" : "") << ")\n";

@@ -28,12 +28,9 @@ const Json::Value& Fixture::sectionOf(const std::string& service) const {
 
 const std::map<std::string, std::string>& defaultHosts() {
     static const std::map<std::string, std::string> hosts = {
-        {"update.kestrova.example", "update"},
-        {"update.kestrova-cn.example", "update"},
-        {"download.kestrova.example", "download"},
-        {"files.kestrova.example", "download"},
-        {"cdn.kestrova.example", "download"},
-        {"dl.kestrova.example", "download"},
+        {"update.kestrova.example", "update"},     {"update.kestrova-cn.example", "update"},
+        {"download.kestrova.example", "download"}, {"files.kestrova.example", "download"},
+        {"cdn.kestrova.example", "download"},      {"dl.kestrova.example", "download"},
     };
     return hosts;
 }

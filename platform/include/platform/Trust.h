@@ -40,31 +40,31 @@
 namespace platform {
 
 // Status values (Windows names in the comments).
-inline constexpr uint32_t kTrustSuccess = 0;                       // ERROR_SUCCESS
-inline constexpr uint32_t kTrustNoSignature = 0x800B0100;          // TRUST_E_NOSIGNATURE
-inline constexpr uint32_t kTrustSubjectFormUnknown = 0x800B0003;   // TRUST_E_SUBJECT_FORM_UNKNOWN
-inline constexpr uint32_t kTrustProviderUnknown = 0x800B0001;      // TRUST_E_PROVIDER_UNKNOWN
-inline constexpr uint32_t kTrustExplicitDistrust = 0x800B0111;     // TRUST_E_EXPLICIT_DISTRUST
-inline constexpr uint32_t kTrustSubjectNotTrusted = 0x800B0004;    // TRUST_E_SUBJECT_NOT_TRUSTED
-inline constexpr uint32_t kCryptSecuritySettings = 0x80092026;     // CRYPT_E_SECURITY_SETTINGS
-inline constexpr uint32_t kTrustBadDigest = 0x80096010;            // TRUST_E_BAD_DIGEST
-inline constexpr uint32_t kTrustNoSignerCert = 0x80096002;         // TRUST_E_NO_SIGNER_CERT
-inline constexpr uint32_t kTrustCertSignature = 0x80096004;        // TRUST_E_CERT_SIGNATURE
-inline constexpr uint32_t kTrustTimeStamp = 0x80096005;            // TRUST_E_TIME_STAMP
-inline constexpr uint32_t kTrustBasicConstraints = 0x80096019;     // TRUST_E_BASIC_CONSTRAINTS
-inline constexpr uint32_t kTrustSystemError = 0x80096001;          // TRUST_E_SYSTEM_ERROR
-inline constexpr uint32_t kCertExpired = 0x800B0101;               // CERT_E_EXPIRED
-inline constexpr uint32_t kCertCritical = 0x800B0105;              // CERT_E_CRITICAL
-inline constexpr uint32_t kCertUntrustedRoot = 0x800B0109;         // CERT_E_UNTRUSTEDROOT
-inline constexpr uint32_t kCertChaining = 0x800B010A;              // CERT_E_CHAINING
-inline constexpr uint32_t kCertWrongUsage = 0x800B0110;            // CERT_E_WRONG_USAGE
-inline constexpr uint32_t kCryptBadMsg = 0x8009200D;               // CRYPT_E_BAD_MSG
-inline constexpr uint32_t kCryptUnknownAlgo = 0x8009200E;          // CRYPT_E_UNKNOWN_ALGO
-inline constexpr uint32_t kNteBadSignature = 0x80090006;           // NTE_BAD_SIGNATURE
+inline constexpr uint32_t kTrustSuccess = 0;                      // ERROR_SUCCESS
+inline constexpr uint32_t kTrustNoSignature = 0x800B0100;         // TRUST_E_NOSIGNATURE
+inline constexpr uint32_t kTrustSubjectFormUnknown = 0x800B0003;  // TRUST_E_SUBJECT_FORM_UNKNOWN
+inline constexpr uint32_t kTrustProviderUnknown = 0x800B0001;     // TRUST_E_PROVIDER_UNKNOWN
+inline constexpr uint32_t kTrustExplicitDistrust = 0x800B0111;    // TRUST_E_EXPLICIT_DISTRUST
+inline constexpr uint32_t kTrustSubjectNotTrusted = 0x800B0004;   // TRUST_E_SUBJECT_NOT_TRUSTED
+inline constexpr uint32_t kCryptSecuritySettings = 0x80092026;    // CRYPT_E_SECURITY_SETTINGS
+inline constexpr uint32_t kTrustBadDigest = 0x80096010;           // TRUST_E_BAD_DIGEST
+inline constexpr uint32_t kTrustNoSignerCert = 0x80096002;        // TRUST_E_NO_SIGNER_CERT
+inline constexpr uint32_t kTrustCertSignature = 0x80096004;       // TRUST_E_CERT_SIGNATURE
+inline constexpr uint32_t kTrustTimeStamp = 0x80096005;           // TRUST_E_TIME_STAMP
+inline constexpr uint32_t kTrustBasicConstraints = 0x80096019;    // TRUST_E_BASIC_CONSTRAINTS
+inline constexpr uint32_t kTrustSystemError = 0x80096001;         // TRUST_E_SYSTEM_ERROR
+inline constexpr uint32_t kCertExpired = 0x800B0101;              // CERT_E_EXPIRED
+inline constexpr uint32_t kCertCritical = 0x800B0105;             // CERT_E_CRITICAL
+inline constexpr uint32_t kCertUntrustedRoot = 0x800B0109;        // CERT_E_UNTRUSTEDROOT
+inline constexpr uint32_t kCertChaining = 0x800B010A;             // CERT_E_CHAINING
+inline constexpr uint32_t kCertWrongUsage = 0x800B0110;           // CERT_E_WRONG_USAGE
+inline constexpr uint32_t kCryptBadMsg = 0x8009200D;              // CRYPT_E_BAD_MSG
+inline constexpr uint32_t kCryptUnknownAlgo = 0x8009200E;         // CRYPT_E_UNKNOWN_ALGO
+inline constexpr uint32_t kNteBadSignature = 0x80090006;          // NTE_BAD_SIGNATURE
 // HRESULT_FROM_WIN32 of the file errors a check can meet before any signature is read.
-inline constexpr uint32_t kFileNotFound = 0x80070002;              // ERROR_FILE_NOT_FOUND
-inline constexpr uint32_t kAccessDenied = 0x80070005;              // ERROR_ACCESS_DENIED
-inline constexpr uint32_t kReadFault = 0x8007001E;                 // ERROR_READ_FAULT
+inline constexpr uint32_t kFileNotFound = 0x80070002;  // ERROR_FILE_NOT_FOUND
+inline constexpr uint32_t kAccessDenied = 0x80070005;  // ERROR_ACCESS_DENIED
+inline constexpr uint32_t kReadFault = 0x8007001E;     // ERROR_READ_FAULT
 
 // How the statuses arise:
 //   0                        signature, digest, chain, usage (and publisher, when asked) hold
@@ -98,7 +98,7 @@ struct TrustResult {
     std::string signerSubject;     // RFC 2253 subject of the signing certificate, when found
     std::string signerCommonName;  // its common name (UTF-8), when it has exactly one
     std::optional<int64_t> timeStampTime;  // Unix seconds of a verified RFC 3161 stamp
-    std::string detail;            // the reason, for logs ("image digest mismatch", ...)
+    std::string detail;                    // the reason, for logs ("image digest mismatch", ...)
 
     bool ok() const { return status == kTrustSuccess; }
 };
@@ -137,8 +137,7 @@ TrustResult verifyFileSignature(const std::filesystem::path& path,
 
 // The same check on bytes in memory.
 TrustResult verifySignatureBytes(std::span<const uint8_t> file,
-                                 const std::string& expectedPublisher,
-                                 const TrustAnchors& anchors);
+                                 const std::string& expectedPublisher, const TrustAnchors& anchors);
 
 // Copies `path` to `outPath` (created new, mode 0700), checks the copy and, for the appended
 // form, cuts the signature block off it, so that what runs is exactly what was verified even
@@ -168,7 +167,7 @@ struct PeSignatureLayout {
 };
 
 enum class PeParse {
-    NotPe,      // no MZ/PE headers with a known optional-header magic: not a PE image
+    NotPe,  // no MZ/PE headers with a known optional-header magic: not a PE image
     Ok,
     Malformed,  // a PE image whose certificate directory or sections are inconsistent
 };
@@ -183,8 +182,7 @@ PeParse parsePeSignatureLayout(std::span<const uint8_t> image, PeSignatureLayout
 // unsigned image) except the CheckSum field and the certificate-table entry; so it includes
 // data appended after the last section.
 std::vector<uint8_t> authenticodeDigest(std::span<const uint8_t> image,
-                                        const PeSignatureLayout& layout,
-                                        DigestAlgorithm algorithm);
+                                        const PeSignatureLayout& layout, DigestAlgorithm algorithm);
 
 // The PE checksum (16-bit one's-complement word sum with the CheckSum field read as zero, plus
 // the file length), as the Windows loader checks it for drivers.
