@@ -183,8 +183,8 @@ const TestPki& TestPki::get() {
     return pki;
 }
 
-std::vector<uint8_t> makePeImage(const PeImageSpec& spec) {
-    std::vector<uint8_t> image(kPePayloadOffset + spec.payloadSize, 0);
+std::vector<uint8_t> makePeImage(const PeImageOptions& options) {
+    std::vector<uint8_t> image(kPePayloadOffset + options.payloadSize, 0);
     image[0] = 'M';
     image[1] = 'Z';
     constexpr size_t kNt = 0x80;
@@ -192,19 +192,19 @@ std::vector<uint8_t> makePeImage(const PeImageSpec& spec) {
     std::memcpy(image.data() + kNt, "PE\0\0", 4);
     const size_t coff = kNt + 4;
     const uint16_t optionalSize =
-        static_cast<uint16_t>((spec.pe32Plus ? 112 : 96) + 8 * spec.directoryCount);
-    putLe16(image, coff, spec.pe32Plus ? 0x8664 : 0x014C);
+        static_cast<uint16_t>((options.pe32Plus ? 112 : 96) + 8 * options.directoryCount);
+    putLe16(image, coff, options.pe32Plus ? 0x8664 : 0x014C);
     putLe16(image, coff + 2, 1);  // sections
     putLe32(image, coff + 4, 0x65000000);
     putLe16(image, coff + 16, optionalSize);
-    putLe16(image, coff + 18, spec.pe32Plus ? 0x0022 : 0x0102);
+    putLe16(image, coff + 18, options.pe32Plus ? 0x0022 : 0x0102);
     const size_t opt = coff + 20;
-    putLe16(image, opt, spec.pe32Plus ? 0x20B : 0x10B);
+    putLe16(image, opt, options.pe32Plus ? 0x20B : 0x10B);
     image[opt + 2] = 14;               // linker version
     putLe32(image, opt + 4, 0x200);    // SizeOfCode
     putLe32(image, opt + 16, 0x1000);  // AddressOfEntryPoint
     putLe32(image, opt + 20, 0x1000);  // BaseOfCode
-    if (spec.pe32Plus)
+    if (options.pe32Plus)
         putLe64(image, opt + 24, 0x140000000);
     else
         putLe32(image, opt + 28, 0x400000);
@@ -216,7 +216,7 @@ std::vector<uint8_t> makePeImage(const PeImageSpec& spec) {
     putLe32(image, opt + 60, 0x200);   // SizeOfHeaders
     putLe16(image, opt + 68, 3);       // console subsystem
     putLe16(image, opt + 70, 0x8140);
-    putLe32(image, opt + (spec.pe32Plus ? 108 : 92), spec.directoryCount);
+    putLe32(image, opt + (options.pe32Plus ? 108 : 92), options.directoryCount);
     const size_t section = opt + optionalSize;
     std::memcpy(image.data() + section, ".text", 5);
     putLe32(image, section + 8, 0x100);    // VirtualSize
@@ -227,7 +227,7 @@ std::vector<uint8_t> makePeImage(const PeImageSpec& spec) {
     image[kPeSectionOffset] = 0xC3;  // ret
     for (size_t i = 1; i < 0x200; ++i)
         image[kPeSectionOffset + i] = static_cast<uint8_t>(i * 7);
-    for (size_t i = 0; i < spec.payloadSize; ++i)
+    for (size_t i = 0; i < options.payloadSize; ++i)
         image[kPePayloadOffset + i] = static_cast<uint8_t>(i * 31 + 5);
     return image;
 }

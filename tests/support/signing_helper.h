@@ -52,14 +52,14 @@ struct TestPki {
 
 // A minimal PE image: headers, one .text section of 0x200 bytes at file offset 0x200, then
 // `payloadSize` bytes appended after the section (where setup programs keep their payload).
-struct PeImageSpec {
+struct PeImageOptions {
     bool pe32Plus = false;
     size_t payloadSize = 3001;  // odd on purpose: signing must pad to 8 bytes
     uint32_t directoryCount = 16;
 };
 inline constexpr size_t kPeSectionOffset = 0x200;
 inline constexpr size_t kPePayloadOffset = 0x400;
-std::vector<uint8_t> makePeImage(const PeImageSpec& spec = {});
+std::vector<uint8_t> makePeImage(const PeImageOptions& options = {});
 
 kvsign::Identity loadIdentity(const SigningFiles& files);
 

@@ -25,8 +25,6 @@ const kvtest::TestPki& pki() {
 // The tests trust the test root the way a run would: through KV_CA_BUNDLE.
 class Kvsign : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("KV_CA_BUNDLE", pki().rootCa.c_str(), 1); }
-    void TearDown() override { unsetenv("KV_CA_BUNDLE"); }
 
     kvtest::RunResult sign(const kvtest::SigningFiles& signer, const fs::path& in,
                            const fs::path& out, std::vector<std::string> extra = {}) {
@@ -46,6 +44,7 @@ protected:
     }
     fs::path path(const std::string& name) const { return m_dir.path() / name; }
 
+    kvtest::ScopedEnv m_bundle{"KV_CA_BUNDLE", pki().rootCa.c_str()};
     kvtest::TempDir m_dir;
 };
 

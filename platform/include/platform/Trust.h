@@ -72,11 +72,12 @@ inline constexpr uint32_t kReadFault = 0x8007001E;     // ERROR_READ_FAULT
 //                            lastError kCryptBadMsg: a signature is there but its container or
 //                            blob is malformed (also a certificate table that does not end the
 //                            file, or non-zero bytes after the blob); lastError
-//                            kCryptUnknownAlgo: the digest algorithm is not supported;
+//                            kCryptUnknownAlgo: the content digest algorithm is not supported;
 //                            lastError kFileNotFound / kAccessDenied / kReadFault: the file
 //                            could not be read
 //   kTrustBadDigest          the content differs from the signed digest
-//   kNteBadSignature         the signer's signature over the signed attributes is wrong
+//   kNteBadSignature         the signer's signature over the signed attributes is wrong, or
+//                            names an algorithm that does not fit the signer's key
 //   kTrustNoSignerCert       the blob does not carry the signer's certificate
 //   kTrustTimeStamp          a time-stamp is present but does not verify
 //   kCertUntrustedRoot       the chain ends at a self-signed root outside the trusted roots
