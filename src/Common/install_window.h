@@ -24,11 +24,16 @@ inline constexpr int kMsgDeleteDownloadedSetup = kWmUser + 4;  // after message 
 
 // Message kinds of ShowMessageBox (the texts come from the language file's message page).
 enum EnumMsgType {
+    kMsgReplace = 0,
+    kMsgCancelQuestion = 2,
+    kMsgAppRunning = 3,
+    kMsgPathError = 4,
     kMsgSetupTimeout = 6,   // InstallRunTimeOut texts
     kMsgVerifyFailed = 7,   // MD5Fail texts
     kMsgUrlFailed = 8,      // UrlFail texts
     kMsgInternetFailed = 9, // InternetFail texts
     kMsgInternetTimeout = 10,
+    kMsgNoSpace = 11,
 };
 
 // The three parallel sub-program lists, filled by the sub-program query while the worker reads

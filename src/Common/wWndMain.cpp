@@ -2,8 +2,10 @@
 
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "Common/skin_probe.h"
+#include "Common/unattended.h"
 #include "Logging.h"
 #include "platform/Resources.h"
 
@@ -40,4 +42,16 @@ int wWinMain(const std::string& commandLine) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return wWinMain(JoinCommandLine(argc, argv)); }
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (IsUnattendedCommand(args)) {
+        std::string error;
+        const auto options = ParseUnattendedOptions(args, error);
+        if (!options) {
+            std::cerr << "kvdownloader: " << error << "\n" << kUnattendedUsage;
+            return 2;
+        }
+        return RunUnattended(*options, platform::readOwnResources(), std::cout);
+    }
+    return wWinMain(JoinCommandLine(argc, argv));
+}

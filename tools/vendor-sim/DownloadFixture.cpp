@@ -234,6 +234,36 @@ std::string parseRedirect(const Json::Value& json, RedirectEntry& redirect) {
     return {};
 }
 
+std::string parsePage(const Json::Value& json, PageEntry& page) {
+    if (!json.isObject())
+        return "must be an object with \"body\"";
+    for (const std::string& key : json.getMemberNames())
+        if (key != "body" && key != "status" && key != "content_type" && key != "faults" &&
+            !isComment(key))
+            return "unknown member \"" + key + "\"";
+    if (!json["body"].isString())
+        return "\"body\" must be the page's text";
+    page.body = json["body"].asString();
+    if (json.isMember("content_type")) {
+        const Json::Value& type = json["content_type"];
+        if (!type.isString() || type.asString().empty() || !isHeaderText(type.asString()))
+            return "\"content_type\" must be a non-empty string without control characters";
+        page.contentType = type.asString();
+    }
+    if (json.isMember("status")) {
+        const Json::Value& status = json["status"];
+        // A 3xx without a location is no redirect; those are "redirects" entries.
+        if (!status.isInt() || status.asInt() < 200 || status.asInt() > 599 ||
+            (status.asInt() >= 300 && status.asInt() < 400))
+            return "\"status\" must be from 200 to 299 or 400 to 599 (redirects are "
+                   "\"redirects\" entries)";
+        page.status = status.asInt();
+    }
+    if (json.isMember("faults"))
+        return parseFaults(json["faults"], true, page.faults);
+    return {};
+}
+
 // Checks the keys of `json` (an object) and parses each entry with `parse` into `entries`.
 template <typename Entry, typename Parse>
 std::string parseEntries(const Json::Value& json, const char* member,
@@ -265,9 +295,9 @@ std::string parseDownloadSection(const Json::Value& json, DownloadSection& secti
     if (json.isNull())
         return {};
     if (!json.isObject())
-        return "must be an object with \"files\" and \"redirects\"";
+        return "must be an object with \"files\", \"redirects\" and \"pages\"";
     for (const std::string& key : json.getMemberNames())
-        if (key != "files" && key != "redirects" && !isComment(key))
+        if (key != "files" && key != "redirects" && key != "pages" && !isComment(key))
             return "unknown member \"" + key + "\"";
     if (json.isMember("files")) {
         std::string problem = parseEntries(json["files"], "files", section.files, parseFile);
@@ -280,9 +310,17 @@ std::string parseDownloadSection(const Json::Value& json, DownloadSection& secti
         if (!problem.empty())
             return problem;
     }
+    if (json.isMember("pages")) {
+        std::string problem = parseEntries(json["pages"], "pages", section.pages, parsePage);
+        if (!problem.empty())
+            return problem;
+    }
     for (const auto& entry : section.redirects)
         if (section.files.count(entry.first))
             return "\"" + entry.first + "\" is both a file and a redirect";
+    for (const auto& entry : section.pages)
+        if (section.files.count(entry.first) || section.redirects.count(entry.first))
+            return "\"" + entry.first + "\" is a page and also a file or a redirect";
     return {};
 }
 

@@ -6,14 +6,18 @@
 //                       "cdn": { "cache_status": "HIT", "ray": "7d1c2a3b4c5d6e7f-LAX" },
 //                       "faults": [ FAULT, ... ] } },
 //     "redirects": { KEY: "location" | { "location": "...", "status": 302,
-//                                        "faults": [ FAULT, ... ] } } }
+//                                        "faults": [ FAULT, ... ] } },
+//     "pages": { KEY: { "body": "<a data-dl-url='https://...'>", "status": 200,
+//                       "content_type": "text/html; charset=utf-8", "faults": [ FAULT, ... ] } } }
 //   KEY:   "/path" on every download host, or "host/path" on that host only (tried first)
 //   FAULT: { "mode": NAME, "method": "GET" | "HEAD" | "any", "requests": [first, last],
 //            ...the mode's own members }
 //
 // The source is read at request time; without "etag" / "last_modified" they come from its
-// size and modification time. Of a request's faults, the first whose method and request
-// window match applies. Members starting with "_" are comments.
+// size and modification time. A page is a small text served from the fixture itself (GET and
+// HEAD); its status is 200 unless given (2xx or 4xx/5xx), and its faults are those a redirect
+// may have. A key names one file, redirect or page at most. Of a request's faults, the first whose
+// method and request window match applies. Members starting with "_" are comments.
 
 #include <json/value.h>
 
@@ -75,10 +79,18 @@ struct RedirectEntry {
     std::vector<Fault> faults;
 };
 
+struct PageEntry {
+    std::string body;
+    std::string contentType = "text/html; charset=utf-8";
+    int status = 200;
+    std::vector<Fault> faults;
+};
+
 struct DownloadSection {
     // Keys as in the fixture, the host part in lower case.
     std::map<std::string, FileEntry> files;
     std::map<std::string, RedirectEntry> redirects;
+    std::map<std::string, PageEntry> pages;
 };
 
 // Fills `section` from the fixture's "download" member (null: nothing is served). Returns an

@@ -77,13 +77,19 @@ public:
                 uint64_t number = nextRequestNumber(exchange.fixtureGeneration, key, head);
                 return answerRedirect(entry, firstFault(entry.faults, head, number));
             }
+            if (auto it = parsed.pages.find(key); it != parsed.pages.end()) {
+                const PageEntry& entry = it->second;
+                uint64_t number = nextRequestNumber(exchange.fixtureGeneration, key, head);
+                return answerPage(entry, firstFault(entry.faults, head, number));
+            }
             if (auto it = parsed.files.find(key); it != parsed.files.end()) {
                 const FileEntry& entry = it->second;
                 uint64_t number = nextRequestNumber(exchange.fixtureGeneration, key, head);
                 return answerFile(exchange, entry, firstFault(entry.faults, head, number));
             }
         }
-        return textReply(404, "no file or redirect for " + exchange.host + exchange.path + "\n");
+        return textReply(404,
+                         "no file, redirect or page for " + exchange.host + exchange.path + "\n");
     }
 
 private:
@@ -109,6 +115,18 @@ private:
         } else {
             reply = textReply(entry.status, "see " + entry.location + "\n");
             reply.headers.emplace_back("Location", entry.location);
+        }
+        reply.lowercaseHeaderNames = is(fault, FaultMode::LowercaseHeaders);
+        return reply;
+    }
+
+    static Reply answerPage(const PageEntry& entry, const Fault* fault) {
+        Reply reply;
+        if (std::optional<Reply> failure = errorOf(fault)) {
+            reply = *failure;
+        } else {
+            reply = textReply(entry.status, entry.body);
+            reply.contentType = entry.contentType;
         }
         reply.lowercaseHeaderNames = is(fault, FaultMode::LowercaseHeaders);
         return reply;

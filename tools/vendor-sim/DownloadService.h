@@ -1,8 +1,8 @@
 #pragma once
 // The download service: the vendor's download servers and content-delivery hosts. Serves
 // the files of the fixture's "download" section (format in DownloadFixture.h) to HEAD, whole
-// and single-range GETs, answers its redirects, and plays the faults a file or redirect
-// names for the requests in their windows.
+// and single-range GETs, answers its redirects and inline pages (a download page that names
+// the file to fetch), and plays the faults an entry names for the requests in their windows.
 
 #include <memory>
 

@@ -31,6 +31,7 @@ const std::map<std::string, std::string>& defaultHosts() {
         {"update.kestrova.example", "update"},     {"update.kestrova-cn.example", "update"},
         {"download.kestrova.example", "download"}, {"files.kestrova.example", "download"},
         {"cdn.kestrova.example", "download"},      {"dl.kestrova.example", "download"},
+        {"alert.kestrova.example", "alert"},
     };
     return hosts;
 }

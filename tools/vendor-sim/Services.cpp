@@ -1,3 +1,4 @@
+#include "AlertService.h"
 #include "DownloadService.h"
 #include "Service.h"
 #include "UpdateService.h"
@@ -8,6 +9,7 @@ ServiceSet makeServices(const ServiceContext& context) {
     ServiceSet services;
     services.push_back(makeUpdateService());
     services.push_back(makeDownloadService(context.stop));
+    services.push_back(makeAlertService());
     return services;
 }
 

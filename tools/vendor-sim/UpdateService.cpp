@@ -2,36 +2,18 @@
 
 #include <set>
 
+#include "CrossCheck.h"
+#include "TextFaults.h"
+
 namespace vsim {
 namespace {
-
-constexpr int kDefaultSlowMs = 12000;  // longer than the client's patience for this query
-constexpr int kMaxDelayMs = 60000;
-
-enum class Fault { None, Empty, Malformed, HttpError, Slow };
-
-bool parseFault(const std::string& text, Fault& fault) {
-    static const std::pair<const char*, Fault> kNames[] = {
-        {"none", Fault::None},           {"empty", Fault::Empty},
-        {"malformed", Fault::Malformed}, {"http-error", Fault::HttpError},
-        {"slow", Fault::Slow},
-    };
-    for (const auto& [name, value] : kNames) {
-        if (text == name) {
-            fault = value;
-            return true;
-        }
-    }
-    return false;
-}
 
 std::string checkReply(const Json::Value& reply) {
     if (!reply.isObject())
         return "must be an object";
-    static const std::set<std::string> kMembers = {"match", "fields", "prefix",   "suffix",
-                                                   "fault", "status", "delay_ms", "body"};
+    static const std::set<std::string> kMembers = {"match", "fields", "prefix", "suffix"};
     for (const std::string& key : reply.getMemberNames())
-        if (!kMembers.count(key) && key.rfind('_', 0) != 0)
+        if (!kMembers.count(key) && !isTextShapeMember(key) && key.rfind('_', 0) != 0)
             return "unknown member \"" + key + "\"";
 
     if (reply.isMember("match")) {
@@ -55,27 +37,11 @@ std::string checkReply(const Json::Value& reply) {
                 return where + ": \"" + pair[0].asString() + "\" is not an element name";
         }
     }
-    for (const char* key : {"prefix", "suffix", "body"})
+    for (const char* key : {"prefix", "suffix"})
         if (reply.isMember(key) && !reply[key].isString())
             return std::string("\"") + key + "\" must be a string";
-
-    Fault fault = Fault::None;
-    if (reply.isMember("fault") &&
-        (!reply["fault"].isString() || !parseFault(reply["fault"].asString(), fault)))
-        return "\"fault\" must be one of none, empty, malformed, http-error, slow";
-    if (reply.isMember("status")) {
-        const Json::Value& status = reply["status"];
-        if (!status.isInt() || status.asInt() < 100 || status.asInt() > 599)
-            return "\"status\" must be an HTTP status from 100 to 599";
-        if (fault == Fault::HttpError && status.asInt() < 400)
-            return "fault http-error needs a status of 400 or more";
-    }
-    if (reply.isMember("delay_ms") && (!reply["delay_ms"].isInt() || reply["delay_ms"].asInt() < 0))
-        return "\"delay_ms\" must be a whole number of milliseconds, 0 or more";
-    if (reply.isMember("body") && (fault == Fault::Empty || fault == Fault::Malformed))
-        return "\"body\" cannot go with fault " + reply["fault"].asString() +
-               ", which makes its own body";
-    return {};
+    TextShape shape;
+    return parseTextShape(reply, shape);
 }
 
 bool matches(const Json::Value& match, const QueryParams& params) {
@@ -98,10 +64,15 @@ public:
         if (section.isNull())
             return {};
         if (!section.isObject())
-            return "must be an object with \"replies\"";
+            return "must be an object with \"replies\" and \"cross\"";
         for (const std::string& key : section.getMemberNames())
-            if (key != "replies" && key.rfind('_', 0) != 0)
+            if (key != "replies" && key != "cross" && key.rfind('_', 0) != 0)
                 return "unknown member \"" + key + "\"";
+        if (section.isMember("cross")) {
+            std::string problem = validateCrossSection(section["cross"]);
+            if (!problem.empty())
+                return "cross: " + problem;
+        }
         if (!section.isMember("replies"))
             return {};
         const Json::Value& replies = section["replies"];
@@ -116,6 +87,9 @@ public:
     }
 
     Reply handle(const Exchange& exchange, const Json::Value& section) override {
+        if (exchange.path == kCrossCheckPath)
+            return answerCrossCheck(
+                exchange, section.isObject() ? section["cross"] : Json::Value::nullSingleton());
         Reply reply;
         if (exchange.path != "/queryDownloader") {
             reply.status = 404;
@@ -141,32 +115,18 @@ public:
 
 private:
     static Reply answer(const Json::Value& entry) {
-        Fault fault = Fault::None;
-        parseFault(entry.get("fault", "none").asString(), fault);
-        Reply reply;
-        reply.contentType = "text/xml; charset=utf-8";
-        reply.status = entry.get("status", fault == Fault::HttpError ? 500 : 200).asInt();
-        int delay = entry.get("delay_ms", fault == Fault::Slow ? kDefaultSlowMs : 0).asInt();
-        reply.delayMs = std::min(delay, kMaxDelayMs);
-
-        if (fault == Fault::Empty)
-            return reply;
-        if (entry.isMember("body")) {
-            reply.body = entry["body"].asString();
-            return reply;
-        }
-        if (fault == Fault::HttpError) {
-            reply.contentType = "text/plain";
-            reply.body = "simulated failure\n";
-            return reply;
-        }
+        TextShape shape;
+        parseTextShape(entry, shape);
         std::vector<std::pair<std::string, std::string>> fields;
         for (const Json::Value& pair : entry["fields"])
             fields.emplace_back(pair[0].asString(), pair[1].asString());
-        reply.body = entry.get("prefix", "").asString() +
-                     downloaderElement(fields, fault == Fault::Malformed) +
-                     entry.get("suffix", "").asString();
-        return reply;
+        const std::string prefix = entry.get("prefix", "").asString();
+        const std::string suffix = entry.get("suffix", "").asString();
+        Reply normal;
+        normal.contentType = "text/xml; charset=utf-8";
+        normal.body = prefix + downloaderElement(fields, false) + suffix;
+        return shapeReply(shape, std::move(normal),
+                          prefix + downloaderElement(fields, true) + suffix);
     }
 };
 

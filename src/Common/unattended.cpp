@@ -1,0 +1,243 @@
+#include "Common/unattended.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "CConfigure.h"
+#include "Common/console_presenter.h"
+#include "Common/install_session.h"
+#include "Common/install_worker.h"
+#include "Common/side_queries.h"
+#include "Common/skin_labels.h"
+#include "Common/skin_probe.h"
+#include "FuntionImpl.h"
+#include "FuntionImplFirewall.h"
+#include "LanguageTable.h"
+#include "Logging.h"
+#include "TextUtil.h"
+#include "platform/Process.h"
+#include "platform/Registry.h"
+#include "platform/Sync.h"
+#include "platform/System.h"
+#include "report/EventReporter.h"
+#include "ui/ZipArchive.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void report(const std::string& category, const std::string& action, const std::string& label, bool now = false) {
+    EventReporter::instance().report(category, action, label, now);
+}
+
+// Joins on every path out, so no side query outlives the presenter it writes to.
+class ThreadGroup {
+public:
+    ~ThreadGroup() { joinAll(); }
+    void start(std::function<void()> body) { m_threads.emplace_back(std::move(body)); }
+    void joinAll() {
+        for (auto& t : m_threads)
+            if (t.joinable()) t.join();
+    }
+
+private:
+    std::vector<std::thread> m_threads;
+};
+
+// The machine facts reported once per machine.
+void reportMachineOnce() {
+    const char* key = "SOFTWARE\\Kestrova\\Downloader2.5.0";
+    if (!FuntionImpl::ReadRegString(platform::Hive::LocalMachine, key, "GA_PC").empty()) return;
+    report("PC", "SysOS", FuntionImpl::GetOSVersionName() + (FuntionImpl::IsWow64() ? " 64bit" : " 32bit"));
+    report("PC", "SysLanguage", FuntionImpl::GetUILanguageName());
+    int width = 0, height = 0;
+    FuntionImpl::GetScreenScale(width, height);
+    report("PC", "SysScreenResolution", std::to_string(width) + "*" + std::to_string(height));
+    FuntionImpl::WriteRegString(platform::Hive::LocalMachine, key, "GA_PC", "1");
+}
+
+// The product's main program in the install folder, or found below it; empty when the
+// configuration never loaded.
+std::string launchTarget(const std::string& installPath, const CConfigure& cfg) {
+    if (cfg.loadState != CConfigure::kLoaded) return {};
+    const fs::path folder = installPath;
+    const fs::path candidate = folder / cfg.Process_name;
+    std::error_code ec;
+    if (fs::exists(candidate, ec)) return candidate.string();
+    return FuntionImpl::FindFileInSubdirs(folder, cfg.Process_name).string();
+}
+
+}  // namespace
+
+bool IsUnattendedCommand(const std::vector<std::string>& args) {
+    return !args.empty() && args.front() == "--unattended";
+}
+
+std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::string>& args, std::string& error) {
+    UnattendedOptions options;
+    for (size_t i = IsUnattendedCommand(args) ? 1 : 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--dir" && hasValue) {
+            options.folder = args[++i];
+            if (options.folder->empty()) {
+                error = "--dir needs a folder";
+                return std::nullopt;
+            }
+        } else if (arg == "--lang" && hasValue) {
+            const std::string& text = args[++i];
+            const int index = parseDecimalInt(text);
+            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || index > 19) {
+                error = "--lang takes a language index from 0 to 19, not \"" + text + "\"";
+                return std::nullopt;
+            }
+            options.languageIndex = index;
+        } else if (arg == "--start") {
+            options.startProduct = true;
+        } else {
+            error = "unknown or incomplete option \"" + arg + "\"";
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+int RunUnattended(const UnattendedOptions& options, const platform::ResourceTable& resources, std::ostream& out,
+                  const std::function<void(const ConsolePresenter&)>& inspect) {
+    const platform::ResourceEntry* skinResource = resources.find(kSkinResourceType, kSkinResourceId);
+    if (!skinResource || skinResource->data.empty()) {
+        out << "This installer carries no skin package." << std::endl;
+        return 2;
+    }
+    std::string error;
+    std::shared_ptr<const ui::ZipArchive> skin = ui::ZipArchive::OpenFromMemory(skinResource->data, &error);
+    if (!skin) {
+        out << "The skin package does not open: " << error << std::endl;
+        return 2;
+    }
+    const auto configureXml = skin->UnzipText(kConfigureEntry, &error);
+    const auto labels = configureXml ? ReadLabelTexts(*configureXml) : std::nullopt;
+    if (!labels) {
+        out << "The skin package has no readable product configuration (" << kConfigureEntry << ")." << std::endl;
+        return 2;
+    }
+
+    const bool terminal = &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
+    ConsolePresenter w(out, skin, *labels, terminal);
+    auto label = [&w](std::string_view name) { return w.LabelText(name).value_or(""); };
+
+    // What the main window does when it starts.
+    const uint64_t shownAt = platform::tickCount();
+    w.running = false;
+    w.spTracking = true;
+    w.isRetry = false;
+    for (const char* name : {"text_fail_retry", "text_fail_advice", "img_warning"}) w.SetControlVisible(name, false);
+    w.SetUrlUsed("");
+    w.downloaderId = parseDecimalInt(label("Downloader_id"));
+    const int siteId = parseDecimalInt(label("Site_id"));
+    const int languageId = parseDecimalInt(label("Language_id"));
+    w.needStart = parseDecimalInt(label("NeedStart_flag"));
+    const std::string softwareName = label("Software_name");
+    const std::string extraUrl = label("Extra_download_url");
+    CConfigure cfg(w.downloaderId, languageId, siteId);
+    w.configure = &cfg;
+    const std::string stamp = SessionStamp(std::chrono::system_clock::now());
+    const std::string defaultPath = DefaultInstallPath();
+    const std::string chosen = options.folder.value_or(defaultPath);
+    const DownloadDirectory downloads = MakeDownloadDirectory(softwareName, extraUrl);
+    w.downloadDirectory = downloads.folder;
+    w.SetChosenFolder(chosen, downloads.productFolder);
+    const fs::path logFile = fs::path(downloads.folder) / LogFileName(extraUrl, stamp);
+    kvlog::configureLogging(logFile, false);
+
+    const std::string self = platform::ownModulePath().string();
+    FuntionImpl::AddFirewallException(self);
+    bool alreadyRunning = false;
+    const auto instance = platform::NamedMutex::create("ORL_Downloader_" + std::to_string(w.downloaderId), &alreadyRunning);
+    if (alreadyRunning) {
+        LOG(INFO) << " Already exist instance, id is: " << w.downloaderId;
+        out << "Another copy of this installer is running for the same product." << std::endl;
+        return 3;
+    }
+
+    ThreadGroup queries;
+    if (w.downloaderId == 277 || w.downloaderId == 278) {
+        w.subPrograms.setNames({"Torvane", "Melvisto"});
+        queries.start([&w] { GetSubProgramInfoThreadFunc(w); });
+    }
+    std::thread configQuery([&w] { AsyncGetCbsInfoThreadFunc(w); });
+    queries.start([&w] { VerifyCrossEndIdThreadFunc(w); });
+
+    LOG(INFO) << " Downloader version: " << FuntionImpl::GetFileVersionString(self)
+              << ", 64Bit: " << (FuntionImpl::IsWow64() ? "True" : "False");
+    LOG(INFO) << " Request For Product Config -- [Downloader Id]: " << w.downloaderId << " [Site Id]: " << siteId
+              << " [Language Id]: " << languageId;
+    report("CrashRate", "Start", "");
+    reportMachineOnce();
+    report("Download", "1.Launch", "");
+
+    const StartupLanguage startup = StartupLanguageFor(platform::userUiLanguageId());
+    report("DownloaderInfo00", "Country", startup.country);
+    w.languageIndex = options.languageIndex.value_or(startup.index);
+    const std::string format = w.LanguageText("install_page", "install_label");
+    if (!format.empty()) w.progressFormat = format;
+    report("Other", "ClickToShowTime", std::to_string(platform::tickCount() - shownAt));
+
+    // The window would show the licence now; the configuration query finishes meanwhile and
+    // must not write the configuration while the worker reads it.
+    configQuery.join();
+
+    LOG(INFO) << " Click install button";
+    report("DownloaderInfo00", "ClickInstall001", "");
+    report("Download", "2.DownStart", "");
+    report("Other", "ImprovementPlan", "Enable");
+    report("Other", "SetLanguage", LanguageRowFor(w.languageIndex).name);
+    if (chosen != defaultPath) report("Other", "SetPath", "");
+    const std::string productName = cfg.Software_name.empty() ? softwareName : cfg.Software_name;
+    w.Print("Installing " + productName + " into " + w.GetInstallPath());
+
+    const auto installPath = PrepareInstall(w, downloads.productFolder);
+    if (!installPath) {
+        out << "The install did not start." << std::endl;
+        out << "Log: " << logFile.string() << std::endl;
+        if (inspect) inspect(w);
+        return 1;
+    }
+    w.SetPreparedInstallPath(*installPath);
+
+    const int result = InstallThreadFunc(w);
+    queries.joinAll();
+
+    int status = 0;
+    if (result == 0) {
+        w.Print("Installed " + cfg.Software_name + " " + cfg.Software_version + " into " + *installPath);
+        if (options.startProduct) {
+            const std::string target = launchTarget(*installPath, cfg);
+            report("Download", "7.ProgramLaunch", "", true);
+            // Run directly: a terminal session has no desktop handler that would start a program.
+            if (target.empty() || FuntionImpl::StartTargetMainExe("\"" + target + "\"", 1) != 0) {
+                w.Print(PlainText(w.LanguageText("message_page", "ClickShortcutToLaunchText")));
+                status = 1;
+            } else {
+                w.Print("Started " + target);
+            }
+        }
+    } else if (result == 1) {
+        w.Print("Downloaded " + cfg.Software_name + " to " + w.DownloadedSetupPath());
+    } else {
+        w.Print("The install of " + productName + " failed.");
+        status = 1;
+    }
+    report("CrashRate", "Close", "", true);
+    w.Print("Install folder: " + *installPath);
+    w.Print("Log: " + logFile.string());
+    (void)instance;
+    if (inspect) inspect(w);
+    return status;
+}
