@@ -205,12 +205,14 @@ TEST(VendorSim, FaultsShapeTheAnswer) {
 
 TEST(VendorSim, SlowReplyOutlastsAnImpatientClient) {
     VendorSim sim(R"({ "update": { "replies": [
-        { "fault": "slow", "delay_ms": 2000, "fields": [["Md5", "a"]] } ] } })");
+        { "fault": "slow", "delay_ms": 8000, "fields": [["Md5", "a"]] } ] } })");
     Request impatient{kUpdate + kQuery};
-    impatient.timeoutMs = 300;
+    // Long enough for the TLS handshake of a sanitizer build on a busy machine, far shorter
+    // than the delay.
+    impatient.timeoutMs = 1500;
     auto result = fetch(sim, impatient);
     EXPECT_EQ(result.code, CURLE_OPERATION_TIMEDOUT);
-    EXPECT_LT(result.elapsedMs, 1500);
+    EXPECT_LT(result.elapsedMs, 5000);
     // The request was received and logged before the wait.
     ASSERT_EQ(sim.requests().size(), 1u);
     EXPECT_EQ(sim.requests()[0]["status"].asInt(), 200);
