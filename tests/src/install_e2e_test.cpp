@@ -103,9 +103,13 @@ protected:
     }
 
     void TearDown() override {
-        // A setup left running by a time-out test must not outlive it.
-        for (const auto& p : platform::runningProcesses())
-            if (p.name.rfind("KestrovaEditor_", 0) == 0) ::kill(p.pid, SIGKILL);
+        // A setup left running by a time-out test must not outlive it. Only this test's own:
+        // other tests run beside it, and their setups run from their own folders.
+        std::error_code ec;
+        for (const auto& p : platform::runningProcesses()) {
+            const fs::path exe = fs::read_symlink("/proc/" + std::to_string(p.pid) + "/exe", ec);
+            if (!ec && exe.string().rfind(m_dir.path().string() + "/", 0) == 0) ::kill(p.pid, SIGKILL);
+        }
         for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) kvtest::EnvGuard::setEnv(it->first.c_str(), it->second);
     }
 
