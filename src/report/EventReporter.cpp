@@ -1,22 +1,359 @@
 #include "report/EventReporter.h"
 
-EventReporter& EventReporter::instance() {
-    static EventReporter reporter;
-    return reporter;
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <tuple>
+
+#include "FuntionImpl.h"
+#include "FuntionImplChannel.h"
+#include "Logging.h"
+#include "platform/Process.h"
+#include "report/IWebLog.h"
+
+namespace {
+
+constexpr int kIdentityAttempts = 3;
+
+std::mutex& presetMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+// Guarded by presetMutex(). Leaked with the reporter: both live to the very end.
+std::optional<EventReporter::Settings>* g_preset = nullptr;
+bool g_instanceMade = false;
+
+void shutDownInstance() {
+    EventReporter::instance().shutdown();
 }
 
-void EventReporter::report(const std::string& category, const std::string& action,
-                           const std::string& label, bool sendNow) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_events.push_back(ReportedEvent{category, action, label, sendNow});
+// snprintf into a buffer of `size` bytes; nullopt when the text does not fit.
+template <typename... Args>
+std::optional<std::string> formatBounded(size_t size, const char* format, Args... args) {
+    std::string text(size, '\0');
+    const int n = std::snprintf(text.data(), size, format, args...);
+    if (n < 0 || static_cast<size_t>(n) >= size)
+        return std::nullopt;
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+}  // namespace
+
+EventReporter::Settings EventReporter::defaultSettings() {
+    Settings settings;
+    settings.version = FuntionImpl::GetFileVersionString(platform::ownModulePath());
+    settings.osText =
+        FuntionImpl::GetOSVersionName() + (FuntionImpl::IsWow64() ? " 64bit" : " 32bit");
+    settings.localeText = FuntionImpl::GetUILanguageName();
+    return settings;
+}
+
+EventReporter::Settings EventReporter::recordOnly() {
+    Settings settings;
+    settings.sending = false;
+    return settings;
+}
+
+bool EventReporter::setUpInstance(const Settings& settings) {
+    std::lock_guard<std::mutex> lock(presetMutex());
+    if (g_instanceMade)
+        return false;
+    if (!g_preset)
+        g_preset = new std::optional<Settings>();
+    *g_preset = settings;
+    return true;
+}
+
+EventReporter& EventReporter::instance() {
+    static EventReporter* reporter = [] {
+        std::optional<Settings> settings;
+        {
+            std::lock_guard<std::mutex> lock(presetMutex());
+            g_instanceMade = true;
+            if (g_preset)
+                settings = *g_preset;
+        }
+        auto* made = new EventReporter(settings ? *settings : defaultSettings());
+        std::atexit(shutDownInstance);
+        return made;
+    }();
+    return *reporter;
+}
+
+EventReporter::EventReporter(Settings settings) : m_settings(std::move(settings)) {
+    std::tie(m_language, m_country) = splitLocale(m_settings.localeText);
+    // The channel table is made on first use; made now, it outlives the send thread at exit.
+    FuntionImpl::GetChannelLabel(0, std::string());
+    if (!m_settings.sending)
+        return;
+
+    m_library = CreateExportObj();
+    m_lock = platform::NamedEvent::create(m_settings.lockName, false, true);
+    try {
+        m_sender = std::thread(&EventReporter::sendLoop, this);
+    } catch (const std::system_error& e) {
+        LOG(INFO) << " Event reporter: no send thread: " << e.what();
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        m_senderDone = true;
+    }
+}
+
+EventReporter::~EventReporter() {
+    shutdown();
+}
+
+void EventReporter::shutdown() {
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        if (m_shutDown)
+            return;
+        m_shutDown = true;
+        m_stopping = true;
+    }
+    m_stateChanged.notify_all();
+
+    std::unique_lock<std::mutex> lock(m_stateMutex);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_settings.shutdownGraceMs);
+    bool cancelled = false;
+    while ((m_sender.joinable() && !m_senderDone) || m_sendsNow > 0) {
+        // Only the send thread's own send is cut short; an at-once send runs to its end.
+        if (!cancelled && m_sendsNow == 0 && std::chrono::steady_clock::now() >= deadline) {
+            cancelled = true;
+            CancelExportObj(m_library);
+        }
+        m_stateChanged.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    IWebLog* library = m_library;
+    m_library = nullptr;
+    lock.unlock();
+    if (m_sender.joinable())
+        m_sender.join();
+    DestroyExportObj(library);
+}
+
+void EventReporter::record(const ReportedEvent& event) {
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    if (m_events.size() == kMaxRecordedEvents)
+        m_events.pop_front();
+    m_events.push_back(event);
 }
 
 std::vector<ReportedEvent> EventReporter::events() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_events;
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    return {m_events.begin(), m_events.end()};
 }
 
 void EventReporter::clearEvents() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_recordMutex);
     m_events.clear();
+}
+
+int EventReporter::report(const std::string& category, const std::string& action,
+                          const std::string& label, bool sendNow) {
+    record(ReportedEvent{category, action, label, sendNow});
+    if (!m_settings.sending)
+        return sendNow ? -1 : 0;
+    if (!sendNow) {
+        enqueue(PendingEvent{category, action, label});
+        return 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        if (m_stopping || !m_library)
+            return -1;
+        ++m_sendsNow;
+    }
+    const int result = sendBoth(PendingEvent{category, action, label});
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        --m_sendsNow;
+    }
+    m_stateChanged.notify_all();
+    return result;
+}
+
+void EventReporter::enqueue(PendingEvent event) {
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        if (m_stopping)
+            return;   // would never be sent
+        ++m_pending;  // before the push, so waitUntilIdle never sees it missing
+    }
+    bool queued = false;
+    if (m_lock && m_lock->wait(m_settings.lockWaitMs) == platform::WaitResult::Signaled) {
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            if (m_queue.size() < m_settings.maxQueuedEvents) {
+                m_queue.push_back(std::move(event));
+                queued = true;
+            }
+        }
+        m_lock->set();
+    }
+    if (!queued)
+        finishPending();
+}
+
+void EventReporter::finishPending() {
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        --m_pending;
+    }
+    m_stateChanged.notify_all();
+}
+
+bool EventReporter::stopping() {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return m_stopping;
+}
+
+void EventReporter::setProductContext(int siteId, const std::string& softwareName,
+                                      const std::string& extraDownloadUrl, bool toolkitProduct) {
+    std::lock_guard<std::mutex> lock(m_contextMutex);
+    m_context = ProductContext{siteId, softwareName, extraDownloadUrl, toolkitProduct};
+}
+
+bool EventReporter::waitUntilIdle(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_stateMutex);
+    if (!m_settings.sending)
+        return true;
+    return m_stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+        return m_senderDone || (m_senderIdle && m_pending == 0);
+    });
+}
+
+void EventReporter::initIdentity() {
+    for (int attempt = 0; attempt < kIdentityAttempts && m_library && !stopping(); ++attempt) {
+        const char* guid = nullptr;
+        const char* userId = nullptr;
+        // GET requests only: an at-once send meanwhile need not wait for them.
+        m_library->InitUserInfo(&guid, &userId);
+        if (guid && userId)
+            break;
+    }
+}
+
+bool EventReporter::takeFront(PendingEvent& event) {
+    if (!m_lock || m_lock->wait(m_settings.lockWaitMs) != platform::WaitResult::Signaled)
+        return false;
+    bool taken = false;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (!m_queue.empty()) {
+            event = std::move(m_queue.front());
+            m_queue.pop_front();
+            taken = true;
+        }
+    }
+    m_lock->set();
+    return taken;
+}
+
+void EventReporter::sendLoop() {
+    initIdentity();
+    enqueue(PendingEvent{"DownloaderInfo00", "launchDownloader001", ""});
+    while (true) {
+        bool empty;
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            empty = m_queue.empty();
+        }
+        {
+            std::unique_lock<std::mutex> lock(m_stateMutex);
+            if (m_stopping)
+                break;
+            if (empty) {
+                m_senderIdle = true;
+                m_stateChanged.notify_all();
+                m_stateChanged.wait_for(lock, std::chrono::milliseconds(m_settings.idlePollMs),
+                                        [this] { return m_stopping; });
+                m_senderIdle = false;
+                continue;
+            }
+        }
+        PendingEvent event;
+        if (!takeFront(event))
+            continue;
+        // Without a library object (it could not be made) the event is dropped.
+        if (m_library && !stopping())
+            sendBoth(event);
+        finishPending();
+    }
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_senderDone = true;
+    m_stateChanged.notify_all();
+}
+
+EventReporter::DimensionValues EventReporter::dimensionValues() {
+    DimensionValues values;
+    {
+        std::lock_guard<std::mutex> lock(m_contextMutex);
+        values.siteId = m_context.siteId;
+        values.softwareName = m_context.softwareName;
+        values.extraDownloadUrl = m_context.extraDownloadUrl;
+        values.toolkitProduct = m_context.toolkitProduct;
+    }
+    values.version = m_settings.version;
+    values.country = m_country;
+    values.language = m_language;
+    values.osText = m_settings.osText;
+    return values;
+}
+
+int EventReporter::sendBoth(const PendingEvent& event) {
+    const DimensionValues values = dimensionValues();
+    const auto ga4Dims = ga4Dimensions(values);
+    const auto parameters = ga4Dims ? ga4Parameters(m_settings.version, event.category,
+                                                    event.action, event.label, *ga4Dims)
+                                    : std::nullopt;
+    const std::string uaDims = uaDimensions(values);
+
+    std::lock_guard<std::mutex> send(m_sendMutex);
+    if (parameters)
+        m_library->SendGA4Event(parameters->c_str());
+    else
+        LOG(INFO) << " GA4 hit not sent: its text is longer than " << kGa4TextBytes - 1
+                  << " bytes (" << event.category << "/" << event.action << ")";
+    return m_library->SendUAEvent(kUaTrackingId, kApplicationName, m_settings.version.c_str(),
+                                  event.category.c_str(), event.action.c_str(), event.label.c_str(),
+                                  uaDims.c_str());
+}
+
+std::string EventReporter::uaDimensions(const DimensionValues& v) {
+    return "&cd1=" + v.version + "&cd2=" + FuntionImpl::GetTrafficType(v.siteId) +
+           "&cd3=" + FuntionImpl::GetChannelLabel(v.siteId, v.extraDownloadUrl) +
+           "&cd4=" + v.softwareName + "&cd5=" + v.country + "&cd6=" + v.language +
+           "&cd7=" + v.osText + "&cd8=" + (v.toolkitProduct ? "0" : "1");
+}
+
+std::optional<std::string> EventReporter::ga4Dimensions(const DimensionValues& v) {
+    const std::string traffic = FuntionImpl::GetTrafficType(v.siteId);
+    const std::string channel = FuntionImpl::GetChannelLabel(v.siteId, v.extraDownloadUrl);
+    return formatBounded(kGa4TextBytes,
+                         "&ep.cd1=%s&ep.cd2=%s&ep.cd3=%s&ep.cd4=%s&ep.cd5=%s&ep.cd6=%s&ep.cd7=%s"
+                         "&ep.cd8=%d",
+                         v.version.c_str(), traffic.c_str(), channel.c_str(),
+                         v.softwareName.c_str(), v.country.c_str(), v.language.c_str(),
+                         v.osText.c_str(), v.toolkitProduct ? 0 : 1);
+}
+
+std::optional<std::string> EventReporter::ga4Parameters(const std::string& version,
+                                                        const std::string& category,
+                                                        const std::string& action,
+                                                        const std::string& label,
+                                                        const std::string& ga4Dims) {
+    return formatBounded(kGa4TextBytes,
+                         "&tid=%s&ep.kv_productname=%s&ep.kv_productversion=%s"
+                         "&ep.kv_category=%s&ep.kv_action=%s&ep.kv_label=%s&en=%s%s",
+                         kGa4MeasurementId, kApplicationName, version.c_str(), category.c_str(),
+                         action.c_str(), label.c_str(), action.c_str(), ga4Dims.c_str());
+}
+
+std::pair<std::string, std::string> EventReporter::splitLocale(const std::string& localeText) {
+    const auto mark = localeText.find('_');
+    if (mark == std::string::npos)
+        return {"Unknown", "Unknown"};
+    return {localeText.substr(0, mark), localeText.substr(mark + 1)};
 }

@@ -12,6 +12,12 @@
 //   kvdiag md5 FILE A B TAG    the MD5 check: 1 when the digest is A or B
 //   kvdiag probe               every system probe's answer on this machine
 //   kvdiag verify FILE         the signature check's log line; exit 0 only when verified
+//   kvdiag event CATEGORY ACTION LABEL [--now]
+//                              reports one event as the installer does, with the installer's
+//                              version; --now sends it at once and prints the UA result, else
+//                              it is queued and the send thread's work is awaited (up to 60 s)
+//
+// Only `event` sends usage reports; the other commands keep the events they cause in memory.
 
 #include <filesystem>
 #include <iostream>
@@ -31,6 +37,7 @@
 #include "RemoteServices.h"
 #include "TextUtil.h"
 #include "platform/Resources.h"
+#include "report/EventReporter.h"
 
 namespace {
 
@@ -41,7 +48,8 @@ int usage() {
                  "       kvdiag download URL OUT\n"
                  "       kvdiag md5 FILE A B TAG\n"
                  "       kvdiag probe\n"
-                 "       kvdiag verify FILE\n";
+                 "       kvdiag verify FILE\n"
+                 "       kvdiag event CATEGORY ACTION LABEL [--now]\n";
     return 2;
 }
 
@@ -145,11 +153,31 @@ int probe() {
     return 0;
 }
 
+int event(const std::string& category, const std::string& action, const std::string& label, bool now) {
+    // The hits carry the installer's version: kvdiag has none of its own.
+    EventReporter::Settings settings = EventReporter::defaultSettings();
+    settings.version = FuntionImpl::GetFileVersionString(besideMe("kvdownloader"));
+    EventReporter::setUpInstance(settings);
+    EventReporter& reporter = EventReporter::instance();
+    if (now) {
+        const int result = reporter.report(category, action, label, true);
+        std::printf("UA result: %d\n", result);
+        return result == 0 ? 0 : 1;
+    }
+    reporter.report(category, action, label, false);
+    const bool sent = reporter.waitUntilIdle(60000);
+    std::printf(sent ? "Queued and handed to the collectors\n" : "Still queued after 60 s\n");
+    return sent ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string command = argv[1];
+    if (command == "event" && (argc == 5 || (argc == 6 && std::string(argv[5]) == "--now")))
+        return event(argv[2], argv[3], argv[4], argc == 6);
+    EventReporter::setUpInstance(EventReporter::recordOnly());
     if (command == "skin" && argc <= 3)
         return skin(argc == 3 ? std::filesystem::path(argv[2]) : besideMe("kvdownloader"));
     if (command == "endpoints" && argc == 2) return endpoints();

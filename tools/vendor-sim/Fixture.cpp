@@ -32,6 +32,10 @@ const std::map<std::string, std::string>& defaultHosts() {
         {"download.kestrova.example", "download"}, {"files.kestrova.example", "download"},
         {"cdn.kestrova.example", "download"},      {"dl.kestrova.example", "download"},
         {"alert.kestrova.example", "alert"},
+        {"collect.analytics.example", "analytics"},   {"collector.kestrova.example", "analytics"},
+        {"collector-test.kestrova.example", "analytics"},
+        {"www.kestrova.example", "userlog"},       {"userlog.kestrova.example", "userlog"},
+        {"support.kestrova.example", "userlog"},   {"ip-geolocation.example", "geolocation"},
     };
     return hosts;
 }

@@ -1,7 +1,10 @@
 #include "AlertService.h"
+#include "AnalyticsService.h"
 #include "DownloadService.h"
+#include "GeolocationService.h"
 #include "Service.h"
 #include "UpdateService.h"
+#include "UserLogService.h"
 
 namespace vsim {
 
@@ -10,6 +13,9 @@ ServiceSet makeServices(const ServiceContext& context) {
     services.push_back(makeUpdateService());
     services.push_back(makeDownloadService(context.stop));
     services.push_back(makeAlertService());
+    services.push_back(makeAnalyticsService());
+    services.push_back(makeUserLogService());
+    services.push_back(makeGeolocationService());
     return services;
 }
 
