@@ -1,0 +1,247 @@
+// The GTK host on a real X server: a private Xvfb started here, and the windows driven in a
+// child process (GTK binds a process to one display for good).
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "test_support.h"
+#include "ui/Edit.h"
+#include "ui/GtkHost.h"
+#include "ui/Image.h"
+#include "ui/Painter.h"
+#include "ui_test_helper.h"
+
+extern char** environ;
+
+namespace {
+
+// An Xvfb of our own on a free display number, stopped by its pid.
+class VirtualDisplay {
+public:
+    ~VirtualDisplay() { Stop(); }
+
+    bool Start(std::string* why) {
+        const char* binary = "/usr/bin/Xvfb";
+        if (access(binary, X_OK) != 0) {
+            *why = "Xvfb is not installed (scripts/install-deps installs it)";
+            return false;
+        }
+        int fds[2];
+        if (pipe(fds) != 0) {
+            *why = "no pipe";
+            return false;
+        }
+        const std::string fd = std::to_string(fds[1]);
+        std::vector<std::string> args = {binary,         "-displayfd", fd,    "-screen", "0",
+                                         "1280x1024x24", "-nolisten",  "tcp", "-noreset"};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const int rc = posix_spawn(&m_pid, binary, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        if (rc != 0) {
+            close(fds[0]);
+            m_pid = -1;
+            *why = "Xvfb did not start";
+            return false;
+        }
+        // Xvfb writes its display number once it accepts clients.
+        std::string number;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < deadline &&
+               number.find('\n') == std::string::npos) {
+            pollfd p{fds[0], POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0)
+                continue;
+            char buf[32];
+            const ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            number.append(buf, size_t(n));
+        }
+        close(fds[0]);
+        if (number.find('\n') == std::string::npos) {
+            *why = "Xvfb gave no display number within 15 s";
+            Stop();
+            return false;
+        }
+        m_name = ":" + number.substr(0, number.find('\n'));
+        return true;
+    }
+
+    void Stop() {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 200 && waitpid(m_pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (waitpid(m_pid, &status, WNOHANG) == 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &status, 0);
+        }
+        m_pid = -1;
+    }
+
+    const std::string& Name() const { return m_name; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_name;
+};
+
+class TimedWindow : public uitest::RecordingWindow {
+public:
+    using RecordingWindow::RecordingWindow;
+    std::function<void(int)> onTimer;
+    ui::LResult HandleMessage(unsigned message, ui::WParam wParam, ui::LParam lParam) override {
+        if (message == ui::kWmTimer && onTimer)
+            onTimer(int(wParam));
+        return RecordingWindow::HandleMessage(message, wParam, lParam);
+    }
+};
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+    for (int waited = 0; waited < ms && !done(); waited += 20)
+        ui::gtk::RunFor(20);
+    return done();
+}
+
+// Runs in the child: exit code 0 is success, anything else names the step that failed.
+KV_TEST_CHILD(gtk_smoke) {
+    const std::filesystem::path out = args.at(0);
+    if (!ui::gtk::Install())
+        return 10;
+    ui::SkinPackage::SetDefault(uitest::Skin(uitest::SampleSkin()));
+    TimedWindow window("main.xml");
+    if (!window.Create(nullptr, "Sample"))
+        return 11;
+    window.CenterWindow();
+    const ui::Rect placed = window.GetWindowRect();
+    if (placed != ui::Rect::FromSize(315, 232, 650, 560))
+        return 12;  // centred on 1280 × 1024
+    window.ShowWindow();
+    if (!ui::gtk::WaitForFrames(window, 1, 10000))
+        return 13;
+
+    // A click through the X server reaches the button as "click".
+    const ui::Point btn = window.FindControl("btn")->GetPos().Center();
+    if (!ui::gtk::SimulateClick(window, btn))
+        return 14;
+    if (!waitFor([&] { return !window.typesOf("btn").empty(); }, 5000))
+        return 15;
+    if (window.typesOf("btn") != std::vector<std::string>{"click"})
+        return 16;
+    ui::gtk::RunFor(100);
+
+    // The screenshot shows what the same painter draws headless.
+    const std::string shot = (out / "gtk-smoke.png").string();
+    std::string error;
+    if (!ui::gtk::SaveScreenshot(window, shot, &error)) {
+        std::fprintf(stderr, "screenshot: %s\n", error.c_str());
+        return 17;
+    }
+    const std::string bytes = kvtest::readFile(shot);
+    auto seen = ui::DecodeImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    if (!seen || seen->Width() != 650 || seen->Height() != 560)
+        return 18;
+    auto drawn = ui::Image::Create(650, 560);
+    {
+        ui::Painter painter(*drawn);
+        window.GetPaintManager().Paint(painter, {0, 0, 650, 560});
+    }
+    int same = 0;
+    for (int y = 0; y < 560; ++y)
+        for (int x = 0; x < 650; ++x)
+            same += (seen->PixelAt(x, y) & 0xFFFFFF) == (drawn->PixelAt(x, y) & 0xFFFFFF);
+    std::printf("gtk smoke: %.2f%% of the screenshot equals the headless frame\n",
+                same * 100.0 / (650 * 560));
+    if (same < 650 * 560 * 99 / 100)
+        return 19;
+
+    // A modal box on top: its own loop, answered by a click through the server.
+    TimedWindow box("box.xml");
+    box.closeOn = {{"btn_yes", 1}, {"btn_no", 2}};
+    if (!box.Create(&window, "MSGUIDemo", {0, 0, 452, 190}))
+        return 20;
+    box.CenterWindow();
+    box.onTimer = [&](int) {
+        box.KillTimer(1);
+        ui::gtk::SimulateClick(box, box.FindControl("btn_no")->GetPos().Center());
+    };
+    box.SetTimer(1, 300);
+    if (box.ShowModal() != 2)
+        return 21;
+
+    // A transparent window with round corners: alpha with a compositor, a shape without.
+    uitest::RecordingWindow trans("trans.xml");
+    if (!trans.Create(nullptr, "hint", {20, 20, 0, 0}))
+        return 27;
+    trans.ShowWindow();
+    if (!ui::gtk::WaitForFrames(trans, 1, 5000))
+        return 28;
+    std::printf("gtk smoke: compositor %s\n",
+                ui::gtk::HasCompositor() ? "yes" : "no (shaped window)");
+    trans.ShowWindow(false);
+
+    // Editing lays the native entry over the edit; leaving it hands the text back.
+    auto* edit = window.FindControl<ui::Edit>("edit");
+    if (!ui::gtk::SimulateClick(window, edit->GetPos().Center()))
+        return 22;
+    if (!waitFor([&] { return edit->IsEditing(); }, 5000))
+        return 23;
+    window.GetPaintManager().SetFocus(nullptr);
+    if (edit->IsEditing() || edit->GetText() != "C:\\Quenlake")
+        return 24;
+
+    // A folder dialog still open when the program quits is closed, not left blocking.
+    window.onTimer = [](int) { ui::PostQuitMessage(0); };
+    window.SetTimer(5, 300);
+    if (ui::GetHostBackend()->BrowseForFolder(window.GetHost(), "/tmp"))
+        return 25;
+    if (!ui::QuitRequested())
+        return 26;
+    return 0;
+}
+
+TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
+    VirtualDisplay display;
+    std::string why;
+    if (!display.Start(&why))
+        GTEST_SKIP() << why;
+    kvtest::ScopedEnv x("DISPLAY", display.Name().c_str());
+    kvtest::ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+    // The file chooser keeps its settings in memory instead of asking for a session bus.
+    kvtest::ScopedEnv settings("GSETTINGS_BACKEND", "memory");
+    // GTK keeps caches for the life of the process that the leak checker would count.
+    const std::string asan =
+        std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":detect_leaks=0";
+    kvtest::ScopedEnv leaks("ASAN_OPTIONS", asan.c_str());
+    kvtest::TempDir dir;
+    const pid_t child = kvtest::spawnChild("gtk_smoke", {dir.path().string()});
+    const int rc = kvtest::waitChild(child, 120000);
+    EXPECT_EQ(rc, 0) << "the child stopped at step " << rc;
+    const auto shot = dir.path() / "gtk-smoke.png";
+    ASSERT_TRUE(std::filesystem::exists(shot));
+    std::error_code ec;
+    std::filesystem::copy_file(shot, std::filesystem::path(KV_BIN_DIR) / "gtk-smoke.png",
+                               std::filesystem::copy_options::overwrite_existing, ec);
+}
+
+}  // namespace

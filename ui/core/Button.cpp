@@ -1,0 +1,144 @@
+#include "ui/Button.h"
+
+#include "ui/Attributes.h"
+#include "ui/PaintManager.h"
+#include "ui/Painter.h"
+
+namespace ui {
+
+Button::Button() {
+    m_format = kTextCenter | kTextVCenter;
+}
+
+bool Button::SetAttribute(std::string_view name, std::string_view value) {
+    const std::string n = ToLower(name);
+    ImageSpec* image = n == "normalimage"     ? &m_normal
+                       : n == "hotimage"      ? &m_hotImage
+                       : n == "pushedimage"   ? &m_pushedImage
+                       : n == "focusedimage"  ? &m_focused
+                       : n == "disabledimage" ? &m_disabled
+                       : n == "foreimage"     ? &m_fore
+                                              : nullptr;
+    if (image) {
+        ParseImageAttribute(name, value, *image);
+    } else if (n == "hottextcolor") {
+        ParseColorAttribute(name, value, m_hotTextColor);
+    } else if (n == "pushedtextcolor") {
+        ParseColorAttribute(name, value, m_pushedTextColor);
+    } else if (n == "focusedtextcolor") {
+        ParseColorAttribute(name, value, m_focusedTextColor);
+    } else if (n == "hotbkcolor") {
+        ParseColorAttribute(name, value, m_hotBkColor);
+    } else {
+        return Label::SetAttribute(name, value);
+    }
+    Invalidate();
+    return true;
+}
+
+bool Button::Activate() {
+    if (!IsEnabled())
+        return false;
+    if (PaintManager* pm = GetManager())
+        pm->SendNotify(this, kNotifyClick);
+    return true;
+}
+
+bool Button::WantsMouse(Point) const {
+    return MouseAttribute() != 0;
+}
+
+void Button::SetEnabled(bool enabled) {
+    if (!enabled)
+        m_hot = m_pushed = m_captured = false;
+    Label::SetEnabled(enabled);
+}
+
+void Button::DoEvent(UiEvent& event) {
+    using T = UiEvent::Type;
+    switch (event.type) {
+        case T::MouseEnter:
+            if (IsEnabled())
+                m_hot = true;
+            if (GetManager())
+                GetManager()->SetHandCursor(IsEnabled());
+            Invalidate();
+            break;
+        case T::MouseLeave:
+            m_hot = false;
+            Invalidate();
+            break;
+        case T::ButtonDown:
+            if (!IsEnabled())
+                break;
+            m_captured = m_pushed = true;
+            Invalidate();
+            break;
+        case T::MouseMove:
+            if (m_captured) {
+                const bool inside = m_rect.Contains(event.point);
+                if (inside != m_pushed) {
+                    m_pushed = inside;
+                    Invalidate();
+                }
+            }
+            break;
+        case T::ButtonUp: {
+            const bool activate = m_captured && m_rect.Contains(event.point);
+            m_captured = m_pushed = false;
+            Invalidate();
+            // Last: the handler may open a modal window or change this button.
+            if (activate)
+                Activate();
+            break;
+        }
+        case T::KeyDown:
+            if (event.key == kVkSpace || event.key == kVkReturn)
+                Activate();
+            break;
+        default:
+            break;
+    }
+}
+
+const ImageSpec& Button::StateImage() const {
+    auto pick = [this](const ImageSpec& s) -> const ImageSpec& {
+        return s.IsEmpty() ? m_normal : s;
+    };
+    if (!IsEnabled())
+        return pick(m_disabled);
+    if (m_pushed)
+        return pick(m_pushedImage);
+    if (m_hot)
+        return pick(m_hotImage);
+    if (HasFocus())
+        return pick(m_focused);
+    return m_normal;
+}
+
+void Button::PaintBkColor(Painter& painter) {
+    if (m_hot && IsEnabled() && m_hotBkColor.IsSet())
+        painter.FillRect(m_rect, m_hotBkColor);
+    else
+        Label::PaintBkColor(painter);
+}
+
+void Button::PaintStatusImage(Painter& painter) {
+    DrawImage(painter, StateImage());
+    if (!m_fore.IsEmpty())
+        DrawImage(painter, m_fore);
+}
+
+Color Button::CurrentTextColor() const {
+    if (!IsEnabled())
+        return m_disabledTextColor;
+    if (m_pushed && m_pushedTextColor.IsSet())
+        return m_pushedTextColor;
+    if (m_hot && m_hotTextColor.IsSet())
+        return m_hotTextColor;
+    if (HasFocus() && m_focusedTextColor.IsSet())
+        return m_focusedTextColor;
+    return m_textColor;
+}
+
+}  // namespace ui

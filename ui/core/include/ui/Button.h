@@ -1,0 +1,50 @@
+#pragma once
+// A push button. Its look is one image per state, usually parts of one strip with the normal,
+// hot, pushed and disabled pictures side by side, picked through source='…':
+//   normalimage, hotimage, pushedimage, focusedimage, disabledimage, foreimage (drawn on top),
+//   hottextcolor, pushedtextcolor, focusedtextcolor, hotbkcolor.
+// A state without its own image uses the normal one. "click" is sent when the mouse is
+// released over the button it was pressed on, or on Space/Return while it has the focus.
+
+#include "ui/Label.h"
+
+namespace ui {
+
+class Button : public Label {
+public:
+    static constexpr const char* kClassName = "Button";
+    Button();
+    std::string_view GetClass() const override { return kClassName; }
+    bool SetAttribute(std::string_view name, std::string_view value) override;
+
+    // Sends "click"; false when the button is disabled.
+    virtual bool Activate();
+
+    bool IsHot() const { return m_hot; }
+    bool IsPushed() const { return m_pushed; }
+    const ImageSpec& GetNormalImage() const { return m_normal; }
+    void SetNormalImage(std::string_view image) {
+        ParseImageAttribute("normalimage", image, m_normal);
+        Invalidate();
+    }
+
+    bool WantsMouse(Point point) const override;
+    bool IsFocusable() const override { return IsEnabled(); }
+    void DoEvent(UiEvent& event) override;
+    void SetEnabled(bool enabled) override;
+
+protected:
+    void PaintBkColor(Painter& painter) override;
+    void PaintStatusImage(Painter& painter) override;
+    Color CurrentTextColor() const override;
+    // The state image to draw now (the normal one when the state has none).
+    virtual const ImageSpec& StateImage() const;
+
+    ImageSpec m_normal, m_hotImage, m_pushedImage, m_focused, m_disabled, m_fore;
+    Color m_hotTextColor, m_pushedTextColor, m_focusedTextColor, m_hotBkColor;
+    bool m_hot = false;
+    bool m_pushed = false;
+    bool m_captured = false;
+};
+
+}  // namespace ui

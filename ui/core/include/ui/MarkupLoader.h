@@ -1,0 +1,92 @@
+#pragma once
+// Builds a control tree from a markup file of the skin package.
+//
+// A window file: <Window size="650,560" caption="0,0,0,310" …> with Font elements (referred to
+// by their index in document order), Default elements (<Default name="Button" value="…"/>:
+// attributes every control of that class gets before its own), Include elements
+// (<Include source="InstallSetting.xml"/>: the included file's root element takes the
+// Include's place; a Window root contributes its children), and one root layout. Files
+// without a Window root (pages, language files, configure.xml) are a control tree themselves.
+//
+// Bad input never stops the build: malformed XML, a missing or cyclic include, an unknown tag
+// (skipped with its children), an unknown attribute (reported once per tag and name), absurd
+// sizes — each gives a log line, listed in MarkupDocument::problems as well, and whatever could
+// be built is kept.
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/Control.h"
+#include "ui/Fonts.h"
+#include "ui/SkinPackage.h"
+
+namespace tinyxml2 {
+class XMLElement;
+}
+
+namespace ui {
+
+struct WindowAttributes {
+    Size size;         // 0,0 when the markup gives none
+    Rect caption;      // drag area: left, top from the left/top edges, right from the right
+                       // edge (0 = full width), bottom from the top edge
+    Rect sizeBox;      // resize borders
+    Size roundCorner;  // ellipse width and height of the window's corners
+    Size minInfo, maxInfo;
+    bool bkTrans = false;  // the window's background is transparent
+    bool showShadow = false;
+    bool gdiplusText = false;
+    int alpha = 255;
+    Color linkColor = Color(0xFF0000FF);
+    Color linkHoverColor = Color(0xFFD3215F);
+    // Caption area in client coordinates for a client of `client` size.
+    Rect CaptionRect(Size client) const;
+};
+
+struct MarkupDocument {
+    std::unique_ptr<Control> root;
+    bool isWindow = false;
+    WindowAttributes window;
+    std::vector<FontSpec> fonts;
+    int defaultFont = -1;
+    std::map<std::string, std::string> defaults;  // lower-case class name → attribute list
+    std::vector<std::string> problems;
+};
+
+class MarkupLoader {
+public:
+    // Nesting and size limits: a skin stays far below them; a hostile file does not get to
+    // exhaust the stack or memory.
+    static constexpr int kMaxDepth = 64;
+    static constexpr int kMaxIncludeDepth = 16;
+    static constexpr int kMaxElements = 20000;
+    static constexpr int kMaxWindowSide = 8192;
+
+    explicit MarkupLoader(std::shared_ptr<const SkinPackage> skin, std::string folder = {});
+
+    // Loads a file of the package (found as given, else below the folder).
+    MarkupDocument Load(std::string_view path);
+    // Builds from markup text; includes are still read from the package.
+    MarkupDocument LoadFromText(std::string_view xml, std::string_view name = "(markup)");
+
+    // Applies an attribute list ("name='v' …") to a control, reporting unknown names once.
+    static void ApplyAttributeList(Control& control, std::string_view list,
+                                   std::vector<std::string>* problems = nullptr);
+
+private:
+    struct Context;
+    void parseDocument(Context& ctx, std::string_view xml, std::string_view name, Control* parent);
+    void includeFile(Context& ctx, const tinyxml2::XMLElement& e, Control* parent, int depth);
+    void element(Context& ctx, const tinyxml2::XMLElement& e, Control* parent, int depth);
+    void windowAttributes(Context& ctx, const tinyxml2::XMLElement& e);
+    void font(Context& ctx, const tinyxml2::XMLElement& e);
+    std::unique_ptr<Control> control(Context& ctx, const tinyxml2::XMLElement& e, int depth);
+
+    std::shared_ptr<const SkinPackage> m_skin;
+    std::string m_folder;
+};
+
+}  // namespace ui
