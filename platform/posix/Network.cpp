@@ -640,7 +640,9 @@ std::string rootFilesystemUuid(const fs::path& mountInfoFile, const fs::path& by
 }
 
 uint32_t volumeSerial() {
-    return volumeSerialFromUuid(rootFilesystemUuid());
+    // The root file system does not change while the program runs; every event asks for it.
+    static const uint32_t serial = volumeSerialFromUuid(rootFilesystemUuid());
+    return serial;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -50,6 +50,15 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+// The window stays open while its queued events go out; a terminal run ends right after its
+// last one, so it gives them a bounded time first. Then the closing event, sent at once.
+constexpr uint32_t kQueuedEventsGraceMs = 5000;
+
+void finishReporting() {
+    EventReporter::instance().waitUntilIdle(kQueuedEventsGraceMs);
+    report("CrashRate", "Close", "", true);
+}
+
 // The machine facts reported once per machine.
 void reportMachineOnce() {
     const char* key = "SOFTWARE\\Kestrova\\Downloader2.5.0";
@@ -145,6 +154,8 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     w.needStart = parseDecimalInt(label("NeedStart_flag"));
     const std::string softwareName = label("Software_name");
     const std::string extraUrl = label("Extra_download_url");
+    EventReporter::instance().setProductContext(siteId, softwareName, extraUrl,
+                                                w.downloaderId == 277 || w.downloaderId == 278);
     CConfigure cfg(w.downloaderId, languageId, siteId);
     w.configure = &cfg;
     const std::string stamp = SessionStamp(std::chrono::system_clock::now());
@@ -205,6 +216,7 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     const auto installPath = PrepareInstall(w, downloads.productFolder);
     if (!installPath) {
         out << "The install did not start." << std::endl;
+        finishReporting();
         out << "Log: " << logFile.string() << std::endl;
         if (inspect) inspect(w);
         return 1;
@@ -234,7 +246,7 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
         w.Print("The install of " + productName + " failed.");
         status = 1;
     }
-    report("CrashRate", "Close", "", true);
+    finishReporting();
     w.Print("Install folder: " + *installPath);
     w.Print("Log: " + logFile.string());
     (void)instance;

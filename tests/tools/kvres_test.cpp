@@ -18,11 +18,13 @@ kvtest::RunResult run(const std::string& tool, const std::vector<std::string>& a
 }
 
 // A copy of the built installer, so a test can swap its package without touching the build.
+// The installer finds its reporting library beside itself, so the copy takes that along.
 struct InstallerCopy {
     kvtest::TempDir dir;
     fs::path exe;
     InstallerCopy() : exe(dir.path() / "kvdownloader") {
         fs::copy_file(kBin + "/kvdownloader", exe);
+        fs::copy_file(kBin + "/libkvweblog.so", dir.path() / "libkvweblog.so");
     }
 };
 

@@ -67,7 +67,7 @@ TEST(MarkupLoader, ReadsWindowSettingsFontsAndDefaults) {
     EXPECT_EQ(doc.window.linkColor, ui::Color(0xFF112233));
     EXPECT_EQ(doc.window.linkHoverColor, ui::Color(0xFF445566));
     ASSERT_EQ(doc.fonts.size(), 2u);
-    EXPECT_EQ(doc.fonts[1], (ui::FontSpec{"Times New Roman", 14, true, true, true}));
+    EXPECT_EQ(doc.fonts[1], (ui::FontDesc{"Times New Roman", 14, true, true, true}));
     EXPECT_EQ(doc.defaultFont, 1);
     // Defaults first, then the element's own attributes; tag names ignore case.
     auto* a = dynamic_cast<ui::Button*>(find(doc, "a"));

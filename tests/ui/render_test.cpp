@@ -93,11 +93,11 @@ TEST(ImageDrawing, NineSliceKeepsCornersAndStretchesTheRest) {
     for (bool hole : {false, true}) {
         auto img = canvas(220, 120, 0xFF000000);
         ui::Painter painter(*img);
-        ui::ImageSpec spec;
-        spec.file = "panel";
-        spec.corner = {10, 10, 10, 10};
-        spec.hole = hole;
-        painter.DrawImage(*panel, spec, {10, 10, 210, 110});
+        ui::ImageRef ref;
+        ref.file = "panel";
+        ref.corner = {10, 10, 10, 10};
+        ref.hole = hole;
+        painter.DrawImage(*panel, ref, {10, 10, 210, 110});
         for (int y = 0; y < 10; ++y) {
             for (int x = 0; x < 10; ++x) {
                 ASSERT_EQ(img->PixelAt(10 + x, 10 + y), uitest::kCornerTL);
@@ -120,20 +120,20 @@ TEST(ImageDrawing, SourceDestFadeAndColourKey) {
     ui::Painter painter(*img);
     ui::DrawRecorder rec;
     painter.SetRecorder(&rec);
-    ui::ImageSpec spec;
-    spec.file = "strip";
-    spec.source = {20, 0, 40, 10};
-    spec.dest = {5, 5, 25, 15};
-    painter.DrawImage(*strip, spec, {50, 0, 100, 50});
+    ui::ImageRef ref;
+    ref.file = "strip";
+    ref.source = {20, 0, 40, 10};
+    ref.dest = {5, 5, 25, 15};
+    painter.DrawImage(*strip, ref, {50, 0, 100, 50});
     EXPECT_EQ(img->PixelAt(60, 10), 0xFF00FF00u);
     EXPECT_EQ(img->PixelAt(54, 10), 0xFF000000u);
     ASSERT_EQ(rec.Ops().size(), 1u);
     EXPECT_EQ(rec.Ops()[0].dest, ui::Rect(55, 5, 75, 15));
     EXPECT_EQ(rec.Ops()[0].source, ui::Rect(20, 0, 40, 10));
     // A source past the picture's edge is cut to it; a dest past the box is cut to the box.
-    spec.source = {30, 0, 400, 10};
-    spec.dest = {40, 0, 90, 10};
-    painter.DrawImage(*strip, spec, {0, 20, 50, 50});
+    ref.source = {30, 0, 400, 10};
+    ref.dest = {40, 0, 90, 10};
+    painter.DrawImage(*strip, ref, {0, 20, 50, 50});
     EXPECT_EQ(rec.Ops()[1].source, ui::Rect(30, 0, 40, 10));
     EXPECT_EQ(rec.Ops()[1].dest, ui::Rect(40, 20, 50, 30));
 
@@ -141,7 +141,7 @@ TEST(ImageDrawing, SourceDestFadeAndColourKey) {
     EXPECT_EQ(keyed->PixelAt(5, 5), 0u);
     EXPECT_EQ(keyed->PixelAt(25, 5), 0xFF00FF00u);
     auto faded = canvas(10, 10, 0xFF000000);
-    ui::ImageSpec half;
+    ui::ImageRef half;
     half.file = "strip";
     half.source = {20, 0, 30, 10};
     half.fade = 128;

@@ -25,12 +25,12 @@ TEST(AttributeValues, ParseAsTheDialectWritesThem) {
 }
 
 TEST(AttributeValues, ImageAttributesBareOrInParts) {
-    auto bare = ui::ParseImageSpec(" skin\\backgroud.png ");
+    auto bare = ui::ParseImageRef(" skin\\backgroud.png ");
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->file, "skin\\backgroud.png");
 
     std::string error;
-    auto full = ui::ParseImageSpec(
+    auto full = ui::ParseImageRef(
         "file='skin\\btn.png' source='0,0,100,40' corner='4,4,4,4' dest='1,2,3,4' mask='#FFFF00FF' "
         "fade='128' hole='true'",
         &error);
@@ -55,12 +55,12 @@ TEST(AttributeValues, ImageAttributesBareOrInParts) {
     };
     for (const Bad& b : bad) {
         error.clear();
-        EXPECT_FALSE(ui::ParseImageSpec(b.text, &error)) << b.text;
+        EXPECT_FALSE(ui::ParseImageRef(b.text, &error)) << b.text;
         EXPECT_NE(error.find(b.why), std::string::npos) << b.text << ": " << error;
     }
     // A part the dialect does not know is reported but the rest of the image is kept.
     error.clear();
-    auto tiled = ui::ParseImageSpec("file='a.png' xtiled='true'", &error);
+    auto tiled = ui::ParseImageRef("file='a.png' xtiled='true'", &error);
     ASSERT_TRUE(tiled);
     EXPECT_NE(error.find("xtiled"), std::string::npos);
 }

@@ -143,12 +143,12 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ParseAttributeLi
     return out;
 }
 
-std::optional<ImageSpec> ParseImageSpec(std::string_view text, std::string* error) {
+std::optional<ImageRef> ParseImageRef(std::string_view text, std::string* error) {
     text = Trim(text);
-    ImageSpec spec;
+    ImageRef ref;
     if (text.find('=') == std::string_view::npos) {
-        spec.file = std::string(text);
-        return spec;
+        ref.file = std::string(text);
+        return ref;
     }
     std::string listError;
     auto parts = ParseAttributeList(text, &listError);
@@ -166,45 +166,45 @@ std::optional<ImageSpec> ParseImageSpec(std::string_view text, std::string* erro
     for (const auto& [rawKey, value] : *parts) {
         const std::string key = ToLower(rawKey);
         if (key == "file") {
-            spec.file = std::string(Trim(value));
+            ref.file = std::string(Trim(value));
         } else if (key == "source" || key == "corner" || key == "dest") {
             auto r = ParseRect(value);
             if (!r)
                 return bad(key, value);
             if (key == "source")
-                spec.source = *r;
+                ref.source = *r;
             else if (key == "corner")
-                spec.corner = *r;
+                ref.corner = *r;
             else
-                spec.dest = *r;
+                ref.dest = *r;
         } else if (key == "mask") {
             auto c = ParseColor(value);
             if (!c)
                 return bad(key, value);
-            spec.mask = c->argb;
-            spec.hasMask = true;
+            ref.mask = c->argb;
+            ref.hasMask = true;
         } else if (key == "fade") {
             auto v = ParseInt(value);
             if (!v || *v < 0 || *v > 255)
                 return bad(key, value);
-            spec.fade = static_cast<uint8_t>(*v);
+            ref.fade = static_cast<uint8_t>(*v);
         } else if (key == "hole") {
             auto v = ParseBool(value);
             if (!v)
                 return bad(key, value);
-            spec.hole = *v;
+            ref.hole = *v;
         } else {
             warnings += (warnings.empty() ? "" : ", ") + rawKey;
         }
     }
-    if (spec.file.empty()) {
+    if (ref.file.empty()) {
         if (error)
             *error = "image attribute without file='…'";
         return std::nullopt;
     }
     if (!warnings.empty() && error)
         *error = "unknown image parts ignored: " + warnings;
-    return spec;
+    return ref;
 }
 
 void LogOnce(const std::string& key, const std::string& message) {

@@ -12,7 +12,7 @@ Button::Button() {
 
 bool Button::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
-    ImageSpec* image = n == "normalimage"     ? &m_normal
+    ImageRef* image = n == "normalimage"     ? &m_normal
                        : n == "hotimage"      ? &m_hotImage
                        : n == "pushedimage"   ? &m_pushedImage
                        : n == "focusedimage"  ? &m_focused
@@ -101,8 +101,8 @@ void Button::DoEvent(UiEvent& event) {
     }
 }
 
-const ImageSpec& Button::StateImage() const {
-    auto pick = [this](const ImageSpec& s) -> const ImageSpec& {
+const ImageRef& Button::StateImage() const {
+    auto pick = [this](const ImageRef& s) -> const ImageRef& {
         return s.IsEmpty() ? m_normal : s;
     };
     if (!IsEnabled())

@@ -25,7 +25,7 @@ Combo::~Combo() {
 
 bool Combo::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
-    ImageSpec* image = n == "normalimage"     ? &m_normal
+    ImageRef* image = n == "normalimage"     ? &m_normal
                        : n == "hotimage"      ? &m_hotImage
                        : n == "pushedimage"   ? &m_pushedImage
                        : n == "focusedimage"  ? &m_focused
@@ -224,16 +224,16 @@ void Combo::DoEvent(UiEvent& event) {
 }
 
 void Combo::PaintStatusImage(Painter& painter) {
-    const ImageSpec* spec = &m_normal;
+    const ImageRef* ref = &m_normal;
     if (!IsEnabled() && !m_disabled.IsEmpty())
-        spec = &m_disabled;
+        ref = &m_disabled;
     else if ((m_pushed || IsDropped()) && !m_pushedImage.IsEmpty())
-        spec = &m_pushedImage;
+        ref = &m_pushedImage;
     else if (m_hot && !m_hotImage.IsEmpty())
-        spec = &m_hotImage;
+        ref = &m_hotImage;
     else if (HasFocus() && !m_focused.IsEmpty())
-        spec = &m_focused;
-    DrawImage(painter, *spec);
+        ref = &m_focused;
+    DrawImage(painter, *ref);
 }
 
 std::vector<int> ComboPopup::shownItems() const {
@@ -352,7 +352,7 @@ void ComboPopup::Paint(Painter& painter, const Rect& dirty) {
         painter.FillRect(r, bk);
         TextStyle style;
         style.font = pm ? pm->GetFont(m_owner.m_itemFont >= 0 ? m_owner.m_itemFont : item.GetFont())
-                        : FontSpec();
+                        : FontDesc();
         style.fontList = pm ? &pm->GetFonts() : nullptr;
         style.color = fg;
         style.format = kTextVCenter | kTextEndEllipsis;

@@ -24,20 +24,20 @@ void Control::LogBadValue(std::string_view name, std::string_view value,
                 "\"" + (why.empty() ? "" : ": " + why));
 }
 
-bool Control::ParseImageAttribute(std::string_view name, std::string_view value, ImageSpec& out) {
+bool Control::ParseImageAttribute(std::string_view name, std::string_view value, ImageRef& out) {
     if (Trim(value).empty()) {
-        out = ImageSpec();
+        out = ImageRef();
         return true;
     }
     std::string error;
-    auto spec = ParseImageSpec(value, &error);
-    if (!spec) {
+    auto ref = ParseImageRef(value, &error);
+    if (!ref) {
         LogBadValue(name, value, error);
         return false;
     }
     if (!error.empty())
         LogBadValue(name, value, error);
-    out = *spec;
+    out = *ref;
     return true;
 }
 
@@ -292,14 +292,14 @@ void Control::PaintBorder(Painter& painter) {
         painter.StrokeRect(m_rect, m_borderColor, m_borderSize);
 }
 
-bool Control::DrawImage(Painter& painter, const ImageSpec& spec, const Rect* box) {
-    if (spec.IsEmpty() || !m_manager)
+bool Control::DrawImage(Painter& painter, const ImageRef& ref, const Rect* box) {
+    if (ref.IsEmpty() || !m_manager)
         return false;
     auto image = m_manager->Images().Get(
-        spec.file, spec.hasMask ? std::optional<uint32_t>(spec.mask) : std::nullopt);
+        ref.file, ref.hasMask ? std::optional<uint32_t>(ref.mask) : std::nullopt);
     if (!image)
         return false;
-    painter.DrawImage(*image, spec, box ? *box : m_rect);
+    painter.DrawImage(*image, ref, box ? *box : m_rect);
     return true;
 }
 

@@ -31,7 +31,7 @@ Edit::Edit() {
 
 bool Edit::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
-    ImageSpec* image = n == "normalimage"     ? &m_normal
+    ImageRef* image = n == "normalimage"     ? &m_normal
                        : n == "hotimage"      ? &m_hotImage
                        : n == "focusedimage"  ? &m_focused
                        : n == "disabledimage" ? &m_disabled
@@ -134,14 +134,14 @@ std::string Edit::DisplayText() const {
 }
 
 void Edit::PaintStatusImage(Painter& painter) {
-    const ImageSpec* spec = &m_normal;
+    const ImageRef* ref = &m_normal;
     if (!IsEnabled() && !m_disabled.IsEmpty())
-        spec = &m_disabled;
+        ref = &m_disabled;
     else if (m_editing && !m_focused.IsEmpty())
-        spec = &m_focused;
+        ref = &m_focused;
     else if (m_hot && !m_hotImage.IsEmpty())
-        spec = &m_hotImage;
-    DrawImage(painter, *spec);
+        ref = &m_hotImage;
+    DrawImage(painter, *ref);
 }
 
 }  // namespace ui

@@ -125,7 +125,7 @@ TextLayout* Label::LayoutFor(int width) {
         return m_layout.get();
     PaintManager* pm = GetManager();
     TextStyle style;
-    style.font = pm ? pm->GetFont(m_font) : FontSpec();
+    style.font = pm ? pm->GetFont(m_font) : FontDesc();
     style.fontList = pm ? &pm->GetFonts() : nullptr;
     style.color = m_textColor;
     if (pm) {

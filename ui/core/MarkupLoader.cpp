@@ -242,7 +242,7 @@ void MarkupLoader::ApplyAttributeList(Control& control, std::string_view list,
 }
 
 void MarkupLoader::font(Context& ctx, const tinyxml2::XMLElement& e) {
-    FontSpec f;
+    FontDesc f;
     for (const tinyxml2::XMLAttribute* a = e.FirstAttribute(); a; a = a->Next()) {
         const std::string n = ToLower(a->Name());
         const std::string_view v = a->Value();

@@ -8,7 +8,7 @@ namespace ui {
 
 bool Option::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
-    ImageSpec* image = n == "selectedimage"           ? &m_selectedImage
+    ImageRef* image = n == "selectedimage"           ? &m_selectedImage
                        : n == "selectedhotimage"      ? &m_selectedHotImage
                        : n == "selectedpushedimage"   ? &m_selectedPushedImage
                        : n == "selecteddisabledimage" ? &m_selectedDisabledImage
@@ -88,10 +88,10 @@ bool Option::Activate() {
     return true;
 }
 
-const ImageSpec& Option::StateImage() const {
+const ImageRef& Option::StateImage() const {
     if (!m_selected)
         return Button::StateImage();
-    auto pick = [this](const ImageSpec& s) -> const ImageSpec& {
+    auto pick = [this](const ImageRef& s) -> const ImageRef& {
         return s.IsEmpty() ? (m_selectedImage.IsEmpty() ? Button::StateImage() : m_selectedImage)
                            : s;
     };

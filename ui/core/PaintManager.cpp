@@ -80,7 +80,7 @@ void PaintManager::RemoveNotifier(NotifyListener* listener) {
                       m_listeners.end());
 }
 
-FontSpec PaintManager::GetFont(int index) const {
+FontDesc PaintManager::GetFont(int index) const {
     if (index >= 0 && size_t(index) < m_fonts.size())
         return m_fonts[size_t(index)];
     if (index >= 0)
@@ -89,7 +89,7 @@ FontSpec PaintManager::GetFont(int index) const {
                     std::to_string(m_fonts.size()) + "; the default font is used");
     if (m_defaultFont >= 0 && size_t(m_defaultFont) < m_fonts.size())
         return m_fonts[size_t(m_defaultFont)];
-    return FontSpec();
+    return FontDesc();
 }
 
 const std::string* PaintManager::GetDefaultAttributes(std::string_view className) const {

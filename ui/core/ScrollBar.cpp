@@ -178,11 +178,11 @@ void ScrollBar::PaintStatusImage(Painter& painter) {
             state = kPushed;
         else if (m_hotPart == part)
             state = kHot;
-        const ImageSpec* spec = &m_images[part][state];
-        if (spec->IsEmpty())
-            spec = &m_images[part][kNormal];
-        if (!spec->IsEmpty() && !m_parts[part].IsEmpty())
-            DrawImage(painter, *spec, &m_parts[part]);
+        const ImageRef* ref = &m_images[part][state];
+        if (ref->IsEmpty())
+            ref = &m_images[part][kNormal];
+        if (!ref->IsEmpty() && !m_parts[part].IsEmpty())
+            DrawImage(painter, *ref, &m_parts[part]);
     };
     draw(kBk);
     draw(kButton1);

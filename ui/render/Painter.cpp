@@ -157,11 +157,11 @@ void Painter::drawPiece(const Image& image, const Rect& src, const Rect& dst, do
     cairo_surface_destroy(piece);
 }
 
-void Painter::DrawImage(const Image& image, const ImageSpec& spec, const Rect& box) {
+void Painter::DrawImage(const Image& image, const ImageRef& ref, const Rect& box) {
     const Rect whole = Rect::FromSize(0, 0, image.Width(), image.Height());
-    const Rect src = spec.source.IsEmpty() ? whole : spec.source.Intersect(whole);
-    Rect dst = spec.dest.IsEmpty() ? box : spec.dest.Offset(box.left, box.top).Intersect(box);
-    if (src.IsEmpty() || dst.IsEmpty() || spec.fade == 0)
+    const Rect src = ref.source.IsEmpty() ? whole : ref.source.Intersect(whole);
+    Rect dst = ref.dest.IsEmpty() ? box : ref.dest.Offset(box.left, box.top).Intersect(box);
+    if (src.IsEmpty() || dst.IsEmpty() || ref.fade == 0)
         return;
     if (m_recorder) {
         DrawOp op;
@@ -170,12 +170,12 @@ void Painter::DrawImage(const Image& image, const ImageSpec& spec, const Rect& b
         op.dest = dst;
         op.clip = dst.Intersect(m_clips.back());
         op.source = src;
-        op.image = spec.file;
+        op.image = ref.file;
         m_recorder->Add(std::move(op));
     }
-    const double alpha = spec.fade / 255.0;
-    int cl = std::max(0, spec.corner.left), ct = std::max(0, spec.corner.top);
-    int cr = std::max(0, spec.corner.right), cb = std::max(0, spec.corner.bottom);
+    const double alpha = ref.fade / 255.0;
+    int cl = std::max(0, ref.corner.left), ct = std::max(0, ref.corner.top);
+    int cr = std::max(0, ref.corner.right), cb = std::max(0, ref.corner.bottom);
     fitBorders(cl, cr, std::min(src.Width(), dst.Width()));
     fitBorders(ct, cb, std::min(src.Height(), dst.Height()));
     if (cl + ct + cr + cb == 0) {
@@ -188,7 +188,7 @@ void Painter::DrawImage(const Image& image, const ImageSpec& spec, const Rect& b
     const int dy[4] = {dst.top, dst.top + ct, dst.bottom - cb, dst.bottom};
     for (int row = 0; row < 3; ++row) {
         for (int col = 0; col < 3; ++col) {
-            if (spec.hole && row == 1 && col == 1)
+            if (ref.hole && row == 1 && col == 1)
                 continue;
             drawPiece(image, {sx[col], sy[row], sx[col + 1], sy[row + 1]},
                       {dx[col], dy[row], dx[col + 1], dy[row + 1]}, alpha);

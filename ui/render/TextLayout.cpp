@@ -10,7 +10,7 @@
 namespace ui {
 namespace {
 
-PangoFontDescription* describe(const FontSpec& font) {
+PangoFontDescription* describe(const FontDesc& font) {
     PangoFontDescription* d = pango_font_description_new();
     // Set the family as it is: parsing "Times New Roman" as a description would read "Roman"
     // as a style word.

@@ -248,7 +248,7 @@ void GtkWindowHost::SetHandCursor(bool hand) {
 void GtkWindowHost::BeginEdit(Edit& edit) {
     m_editing = &edit;
     const Rect r = edit.GetPos().Deflate(edit.GetTextPadding());
-    const FontSpec font = pm().GetFont(edit.GetFont());
+    const FontDesc font = pm().GetFont(edit.GetFont());
     const Color c = edit.GetTextColor();
     char css[512];
     // The entry looks like the skin's text so only the caret shows that editing began.

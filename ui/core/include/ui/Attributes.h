@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/ImageSpec.h"
+#include "ui/ImageRef.h"
 #include "ui/Types.h"
 
 namespace ui {
@@ -32,7 +32,7 @@ std::optional<Rect> ParseRect(std::string_view text);
 std::optional<Size> ParseSize(std::string_view text);
 // Sets `error` to a sentence naming the problem. A part the dialect does not know is reported
 // in `error` too but does not fail the image.
-std::optional<ImageSpec> ParseImageSpec(std::string_view text, std::string* error = nullptr);
+std::optional<ImageRef> ParseImageRef(std::string_view text, std::string* error = nullptr);
 std::optional<std::vector<std::pair<std::string, std::string>>> ParseAttributeList(
     std::string_view text, std::string* error = nullptr);
 

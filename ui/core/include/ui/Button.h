@@ -22,7 +22,7 @@ public:
 
     bool IsHot() const { return m_hot; }
     bool IsPushed() const { return m_pushed; }
-    const ImageSpec& GetNormalImage() const { return m_normal; }
+    const ImageRef& GetNormalImage() const { return m_normal; }
     void SetNormalImage(std::string_view image) {
         ParseImageAttribute("normalimage", image, m_normal);
         Invalidate();
@@ -38,9 +38,9 @@ protected:
     void PaintStatusImage(Painter& painter) override;
     Color CurrentTextColor() const override;
     // The state image to draw now (the normal one when the state has none).
-    virtual const ImageSpec& StateImage() const;
+    virtual const ImageRef& StateImage() const;
 
-    ImageSpec m_normal, m_hotImage, m_pushedImage, m_focused, m_disabled, m_fore;
+    ImageRef m_normal, m_hotImage, m_pushedImage, m_focused, m_disabled, m_fore;
     Color m_hotTextColor, m_pushedTextColor, m_focusedTextColor, m_hotBkColor;
     bool m_hot = false;
     bool m_pushed = false;

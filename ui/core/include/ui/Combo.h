@@ -72,7 +72,7 @@ private:
     int m_cursel = -1;
     bool m_hot = false;
     bool m_pushed = false;
-    ImageSpec m_normal, m_hotImage, m_pushedImage, m_focused, m_disabled;
+    ImageRef m_normal, m_hotImage, m_pushedImage, m_focused, m_disabled;
     Size m_dropSize{0, 150};
     int m_itemHeight = 24;
     int m_itemFont = -1;

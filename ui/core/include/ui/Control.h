@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/ImageSpec.h"
+#include "ui/ImageRef.h"
 #include "ui/Messages.h"
 #include "ui/Types.h"
 
@@ -96,7 +96,7 @@ public:
 
     Color GetBkColor() const { return m_bkColor; }
     void SetBkColor(Color color);
-    const ImageSpec& GetBkImageSpec() const { return m_bkImage; }
+    const ImageRef& GetBkImageRef() const { return m_bkImage; }
     const std::string& GetBkImage() const { return m_bkImage.file; }
     // Takes the image attribute syntax; an empty text removes the image.
     void SetBkImage(std::string_view image);
@@ -134,9 +134,9 @@ protected:
     virtual void PaintBorder(Painter& painter);
     // Draws an image of the cache into `box` (the control's rectangle when null); false when
     // the picture is not available.
-    bool DrawImage(Painter& painter, const ImageSpec& spec, const Rect* box = nullptr);
+    bool DrawImage(Painter& painter, const ImageRef& ref, const Rect* box = nullptr);
     // Parses an image attribute into `out`, logging a bad value; true when it was applied.
-    bool ParseImageAttribute(std::string_view name, std::string_view value, ImageSpec& out);
+    bool ParseImageAttribute(std::string_view name, std::string_view value, ImageRef& out);
     // Parses numbers and colours with the same logging.
     bool ParseColorAttribute(std::string_view name, std::string_view value, Color& out);
     bool ParseRectAttribute(std::string_view name, std::string_view value, Rect& out);
@@ -168,7 +168,7 @@ private:
     Rect m_padding;
     Rect m_floatPos;
     Color m_bkColor;
-    ImageSpec m_bkImage;
+    ImageRef m_bkImage;
     Color m_borderColor;
     int m_borderSize = 0;
     PaintManager* m_manager = nullptr;

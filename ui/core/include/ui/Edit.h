@@ -44,7 +44,7 @@ private:
     bool m_editing = false;
     bool m_hot = false;
     std::string m_textAtFocus;
-    ImageSpec m_normal, m_hotImage, m_focused, m_disabled;
+    ImageRef m_normal, m_hotImage, m_focused, m_disabled;
 };
 
 }  // namespace ui

@@ -50,7 +50,7 @@ struct MarkupDocument {
     std::unique_ptr<Control> root;
     bool isWindow = false;
     WindowAttributes window;
-    std::vector<FontSpec> fonts;
+    std::vector<FontDesc> fonts;
     int defaultFont = -1;
     std::map<std::string, std::string> defaults;  // lower-case class name → attribute list
     std::vector<std::string> problems;

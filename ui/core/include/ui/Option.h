@@ -30,13 +30,13 @@ public:
 
 protected:
     void PaintBkColor(Painter& painter) override;
-    const ImageSpec& StateImage() const override;
+    const ImageRef& StateImage() const override;
     Color CurrentTextColor() const override;
 
 private:
     bool m_selected = false;
     std::string m_group;
-    ImageSpec m_selectedImage, m_selectedHotImage, m_selectedPushedImage, m_selectedDisabledImage;
+    ImageRef m_selectedImage, m_selectedHotImage, m_selectedPushedImage, m_selectedDisabledImage;
     Color m_selectedTextColor, m_selectedBkColor;
 };
 

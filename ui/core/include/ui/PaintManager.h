@@ -70,10 +70,10 @@ public:
 
     const WindowAttributes& GetWindowAttributes() const { return m_window; }
     WindowAttributes& GetWindowAttributes() { return m_window; }
-    const std::vector<FontSpec>& GetFonts() const { return m_fonts; }
+    const std::vector<FontDesc>& GetFonts() const { return m_fonts; }
     // Font `index` of the list; -1 or an index the list lacks gives the default font (the
     // latter is logged once).
-    FontSpec GetFont(int index) const;
+    FontDesc GetFont(int index) const;
     const std::string* GetDefaultAttributes(std::string_view className) const;
     void ApplyDefaultAttributes(Control& control, std::string_view className);
     void ApplyAttributeList(Control& control, std::string_view list);
@@ -172,7 +172,7 @@ private:
     std::vector<NotifyListener*> m_listeners;
     std::function<void(int)> m_windowTimer;
     WindowAttributes m_window;
-    std::vector<FontSpec> m_fonts;
+    std::vector<FontDesc> m_fonts;
     int m_defaultFont = -1;
     std::map<std::string, std::string> m_defaults;
     ImageCache m_images;

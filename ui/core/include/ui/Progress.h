@@ -32,7 +32,7 @@ private:
     int m_max = 100;
     int m_value = 0;
     bool m_horizontal = true;
-    ImageSpec m_fore;
+    ImageRef m_fore;
     Color m_foreColor;
 };
 

@@ -51,7 +51,7 @@ private:
     bool m_showButton1 = true;
     bool m_showButton2 = true;
     Rect m_parts[kPartCount];
-    ImageSpec m_images[kPartCount][kStateCount];
+    ImageRef m_images[kPartCount][kStateCount];
     int m_hotPart = -1;
     int m_pushedPart = -1;
     int m_dragOrigin = 0;  // mouse coordinate along the bar when the thumb was grabbed

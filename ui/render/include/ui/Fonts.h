@@ -24,13 +24,13 @@ struct _FcConfig;
 namespace ui {
 
 // One entry of a window's font list. `size` is the em height in pixels.
-struct FontSpec {
+struct FontDesc {
     std::string family = "Microsoft YaHei";
     int size = 12;
     bool bold = false;
     bool italic = false;
     bool underline = false;
-    bool operator==(const FontSpec&) const = default;
+    bool operator==(const FontDesc&) const = default;
 };
 
 class FontSystem {

@@ -10,7 +10,7 @@
 
 #include "ui/DrawRecord.h"
 #include "ui/Image.h"
-#include "ui/ImageSpec.h"
+#include "ui/ImageRef.h"
 #include "ui/Types.h"
 
 struct _cairo;
@@ -43,9 +43,9 @@ public:
     void Clear(Color color);
     void FillRect(const Rect& rect, Color color);
     void StrokeRect(const Rect& rect, Color color, int width);
-    // Draws `spec` of `image` into `box` (the control's rectangle): source part, unscaled
+    // Draws `ref` of `image` into `box` (the control's rectangle): source part, unscaled
     // corners with stretched edges and centre, optional target part, opacity.
-    void DrawImage(const Image& image, const ImageSpec& spec, const Rect& box);
+    void DrawImage(const Image& image, const ImageRef& ref, const Rect& box);
     // Records a text operation; TextLayout::Draw calls this.
     void RecordText(const Rect& box, const std::string& text, Color color);
 

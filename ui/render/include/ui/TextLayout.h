@@ -34,8 +34,8 @@ enum TextFormat : uint32_t {
 };
 
 struct TextStyle {
-    FontSpec font;                                    // the control's font
-    const std::vector<FontSpec>* fontList = nullptr;  // the window's fonts, for {f N}
+    FontDesc font;                                    // the control's font
+    const std::vector<FontDesc>* fontList = nullptr;  // the window's fonts, for {f N}
     Color color = Color(0xFF000000);
     Color linkColor = Color(0xFF0000FF);
     Color linkHoverColor = Color(0xFF0000FF);
@@ -78,7 +78,7 @@ private:
 
     RichText m_text;
     TextStyle m_style;
-    std::vector<FontSpec> m_fonts;  // copy of the font list: the layout may outlive a reload
+    std::vector<FontDesc> m_fonts;  // copy of the font list: the layout may outlive a reload
     int m_width = 0;
     bool m_manualAlign = false;
     Size m_size;

@@ -10,7 +10,7 @@
 
 namespace ui {
 
-struct ImageSpec {
+struct ImageRef {
     std::string file;   // path in the skin package, or the name of an image a window added
     Rect source;        // part of the picture; empty = all of it
     Rect corner;        // borders (left, top, right, bottom) that are not stretched
@@ -21,7 +21,7 @@ struct ImageSpec {
     bool hole = false;   // leave the centre of a nine-slice image undrawn
 
     bool IsEmpty() const { return file.empty(); }
-    bool operator==(const ImageSpec&) const = default;
+    bool operator==(const ImageRef&) const = default;
 };
 
 }  // namespace ui
