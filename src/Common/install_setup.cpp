@@ -314,6 +314,10 @@ int FinishInstall(InstallRun& run) {
         }
         ++counter;
     }
+    // The install goes on whatever the setup returned; the status only helps whoever reads the
+    // log of a failed install (128 + N: ended by signal N).
+    if (const auto status = setup->exitCode(); status && *status != 0)
+        LOG(INFO) << " Setup exit status: " << *status;
 
     const auto names = w.subPrograms.names();
     const auto files = w.subPrograms.files();

@@ -337,6 +337,18 @@ TEST_F(InstallEndToEnd, ASetupThatOutlivesTheTimeOutShowsKindSix) {
     EXPECT_NE(programLog().find("Cmd nWaitSeconds timed out"), std::string::npos);
 }
 
+// The setup's status does not decide the outcome, but a failed one is in the log for whoever
+// looks into a broken install.
+TEST_F(InstallEndToEnd, AFailedSetupLeavesItsStatusInTheLog) {
+    Product p;
+    startSim(p);
+    set("KV_DEMO_SETUP", "fail:3");
+    const Outcome run = install(p);
+    EXPECT_NE(programLog().find(" Setup exit status: 3"), std::string::npos) << run.console;
+    EXPECT_NE(programLog().find("Cmd Finished"), std::string::npos);
+    EXPECT_FALSE(fs::exists(installFolder() / "KestrovaEditor.exe"));
+}
+
 TEST_F(InstallEndToEnd, NoNetworkShowsKindNine) {
     Product p;
     startSim(p);
