@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "sim_client.h"
 #include "vendor_sim_runner.h"
 
 namespace fs = std::filesystem;
@@ -26,91 +27,9 @@ constexpr size_t kMiB = 1024 * 1024;
 constexpr size_t kSize = 3 * kMiB + kMiB / 2;  // 3670016
 const std::string kServer = "https://download.kestrova.example";
 
-struct Call {
-    std::string url;
-    std::vector<std::string> headers;
-    bool head = false;
-    long timeoutMs = 10000;
-    bool follow = false;
-    const char* method = nullptr;  // another method than GET or HEAD
-};
-
-struct Answer {
-    CURLcode code = CURLE_FAILED_INIT;
-    long status = 0;
-    std::string body;
-    std::vector<std::pair<std::string, std::string>> headers;  // last answer, names as sent
-    long elapsedMs = 0;
-
-    // The value of `name` (any case), or null.
-    std::optional<std::string> header(const std::string& name) const {
-        for (const auto& [key, value] : headers)
-            if (strcasecmp(key.c_str(), name.c_str()) == 0)
-                return value;
-        return std::nullopt;
-    }
-    bool namesAreLowerCase() const {
-        for (const auto& entry : headers)
-            for (char c : entry.first)
-                if (c >= 'A' && c <= 'Z')
-                    return false;
-        return !headers.empty();
-    }
-};
-
-size_t collectBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<Answer*>(target)->body.append(data, size * count);
-    return size * count;
-}
-
-size_t collectHeader(char* data, size_t size, size_t count, void* target) {
-    auto* answer = static_cast<Answer*>(target);
-    std::string line(data, size * count);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    size_t colon = line.find(':');
-    if (line.rfind("HTTP/", 0) == 0)
-        answer->headers.clear();  // a redirect's answer gives way to the next one
-    else if (colon != std::string::npos)
-        answer->headers.emplace_back(line.substr(0, colon),
-                                     line.substr(line.find_first_not_of(' ', colon + 1)));
-    return size * count;
-}
-
-Answer fetch(const VendorSim& sim, const Call& call) {
-    Answer answer;
-    std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
-    std::unique_ptr<curl_slist, void (*)(curl_slist*)> rules(nullptr, curl_slist_free_all);
-    for (const auto& rule : sim.connectToRules())
-        rules.reset(curl_slist_append(rules.release(), rule.c_str()));
-    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
-    for (const auto& header : call.headers)
-        headers.reset(curl_slist_append(headers.release(), header.c_str()));
-    curl_easy_setopt(curl.get(), CURLOPT_URL, call.url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_CONNECT_TO, rules.get());
-    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl.get(), CURLOPT_CAINFO, sim.caBundle().c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl.get(), CURLOPT_NOBODY, call.head ? 1L : 0L);
-    curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, call.follow ? 1L : 0L);
-    curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 5L);
-    if (call.method)
-        curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, call.method);
-    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, call.timeoutMs);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer);
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &answer);
-    auto start = std::chrono::steady_clock::now();
-    answer.code = curl_easy_perform(curl.get());
-    answer.elapsedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::steady_clock::now() - start)
-                                             .count());
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &answer.status);
-    return answer;
-}
+using Call = kvtest::SimCall;
+using Answer = kvtest::SimAnswer;
+using kvtest::fetch;
 
 Answer head(const VendorSim& sim, const std::string& url) {
     return fetch(sim, {url, {}, true});
@@ -481,10 +400,7 @@ TEST_F(DownloadSim, BadSectionsExitWith2AndAreRefusedOnReload) {
         return R"({ "download": { "files": { "/f.exe": { "source": ")" + src + "\"" + members +
                " } } } }";
     };
-    struct Case {
-        std::string fixture;
-        std::string message;
-    } cases[] = {
+    const std::vector<kvtest::RefusedFixture> cases = {
         {R"({ "download": [] })", "download: must be an object"},
         {R"({ "download": { "file": {} } })", "unknown member \"file\""},
         {R"({ "download": { "files": { "f.exe": {} } } })", "\"/path\" or \"host/path\""},
@@ -521,18 +437,7 @@ TEST_F(DownloadSim, BadSectionsExitWith2AndAreRefusedOnReload) {
              R"(" } }, "redirects": { "/a": "/b" } } })",
          "both a file and a redirect"},
     };
-    kvtest::TempDir dir;
-    const std::string fixturePath = (dir.path() / "fixture.json").string();
-    for (const auto& c : cases) {
-        kvtest::writeFile(fixturePath, c.fixture);
-        auto result = kvtest::runProgram(
-            std::string(KV_BIN_DIR) + "/vendor-sim",
-            {"--fixture", fixturePath, "--log", (dir.path() / "log.jsonl").string()}, 10000);
-        EXPECT_EQ(result.exitCode, 2) << c.fixture << "\n" << result.output;
-        EXPECT_NE(result.output.find("bad fixture"), std::string::npos) << result.output;
-        EXPECT_NE(result.output.find(c.message), std::string::npos) << c.fixture << "\n"
-                                                                    << result.output;
-    }
+    kvtest::expectFixturesRefused(cases);
 
     VendorSim sim(fixture());
     EXPECT_THROW(sim.setFixture(cases[12].fixture), std::runtime_error);

@@ -17,6 +17,7 @@
 #include "Common/side_queries.h"
 #include "RemoteServices.h"
 #include "test_support.h"
+#include "sim_client.h"
 #include "vendor_sim_runner.h"
 
 using kvtest::VendorSim;
@@ -257,10 +258,7 @@ TEST(VendorSimInstall, AlertServiceRecordsTheExceptionReport) {
 }
 
 TEST(VendorSimInstall, BadSectionsAreRefusedWithTheirReason) {
-    struct Case {
-        std::string fixture;
-        std::string message;
-    } cases[] = {
+    const std::vector<kvtest::RefusedFixture> cases = {
         {R"({ "update": { "cross": [] } })", "update: cross: must be an object"},
         {R"({ "update": { "cross": { "valid": [] } } })", "cross: unknown member \"valid\""},
         {R"({ "update": { "cross": { "valid_ids": "1" } } })", "\"valid_ids\" must be an array"},
@@ -281,18 +279,7 @@ TEST(VendorSimInstall, BadSectionsAreRefusedWithTheirReason) {
         {R"({ "download": { "pages": { "/p": { "body": "" } }, "redirects": { "/p": "/q" } } })",
          "is a page and also"},
     };
-    kvtest::TempDir dir;
-    const std::string fixturePath = (dir.path() / "fixture.json").string();
-    for (const auto& c : cases) {
-        kvtest::writeFile(fixturePath, c.fixture);
-        auto result = kvtest::runProgram(
-            std::string(KV_BIN_DIR) + "/vendor-sim",
-            {"--fixture", fixturePath, "--log", (dir.path() / "log.jsonl").string()}, 10000);
-        EXPECT_EQ(result.exitCode, 2) << c.fixture << "\n" << result.output;
-        EXPECT_NE(result.output.find("bad fixture"), std::string::npos) << result.output;
-        EXPECT_NE(result.output.find(c.message), std::string::npos) << c.fixture << "\n"
-                                                                    << result.output;
-    }
+    kvtest::expectFixturesRefused(cases);
 
     VendorSim sim(R"({ "update": { "cross": { "valid_ids": ["1"] } } })");
     EXPECT_THROW(sim.setFixture(cases[3].fixture), std::runtime_error);

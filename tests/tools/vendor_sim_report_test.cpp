@@ -12,57 +12,16 @@
 #include <vector>
 
 #include "test_support.h"
+#include "sim_client.h"
 #include "vendor_sim_runner.h"
 
 using kvtest::VendorSim;
 
 namespace {
 
-struct Answer {
-    CURLcode code = CURLE_FAILED_INIT;
-    long status = 0;
-    std::string body;
-    std::string contentType;
-    long elapsedMs = 0;
-};
-
-size_t collect(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
-// One request with verification on, reaching the host through the sim's connect-to rules.
-Answer ask(const VendorSim& sim, const std::string& method, const std::string& url,
-           const std::optional<std::string>& body = std::nullopt) {
-    Answer answer;
-    std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
-    std::unique_ptr<curl_slist, void (*)(curl_slist*)> rules(nullptr, curl_slist_free_all);
-    for (const auto& rule : sim.connectToRules())
-        rules.reset(curl_slist_append(rules.release(), rule.c_str()));
-    CURL* h = curl.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_CONNECT_TO, rules.get());
-    curl_easy_setopt(h, CURLOPT_CAINFO, sim.caBundle().c_str());
-    curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 10000L);
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer.body);
-    if (body) {
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, body->data());
-    }
-    const auto start = std::chrono::steady_clock::now();
-    answer.code = curl_easy_perform(h);
-    answer.elapsedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::steady_clock::now() - start)
-                                             .count());
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.status);
-    char* type = nullptr;
-    curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type);
-    if (type)
-        answer.contentType = type;
-    return answer;
+kvtest::SimAnswer ask(const VendorSim& sim, const char* method, const std::string& url,
+                      const std::optional<std::string>& body = std::nullopt) {
+    return kvtest::fetch(sim, {.url = url, .method = method, .postBody = body});
 }
 
 TEST(VendorSimReports, EveryEndpointAnswersByDefault) {
@@ -159,10 +118,7 @@ TEST(VendorSimReports, ScriptedAnswersGoInTurnAndStartAgainOnReload) {
 }
 
 TEST(VendorSimReports, BadSectionsAreRefused) {
-    struct Case {
-        const char* fixture;
-        const char* message;
-    } cases[] = {
+    const std::vector<kvtest::RefusedFixture> cases = {
         {R"({ "analytics": [] })", "analytics: must be an object"},
         {R"({ "analytics": { "ga": {} } })", "analytics: unknown member \"ga\""},
         {R"({ "userlog": { "QueryUser": { "status": 99 } } })",
@@ -174,17 +130,7 @@ TEST(VendorSimReports, BadSectionsAreRefused) {
         {R"({ "geolocation": { "csv": [ {}, { "delay_ms": -1 } ] } })", "csv: [1]: \"delay_ms\""},
         {R"({ "geolocation": { "csv": { "reply": "x" } } })", "unknown member \"reply\""},
     };
-    kvtest::TempDir dir;
-    const std::string fixturePath = (dir.path() / "fixture.json").string();
-    for (const auto& c : cases) {
-        kvtest::writeFile(fixturePath, c.fixture);
-        auto result = kvtest::runProgram(
-            std::string(KV_BIN_DIR) + "/vendor-sim",
-            {"--fixture", fixturePath, "--log", (dir.path() / "log.jsonl").string()}, 10000);
-        EXPECT_EQ(result.exitCode, 2) << c.fixture << "\n" << result.output;
-        EXPECT_NE(result.output.find(c.message), std::string::npos) << c.fixture << "\n"
-                                                                    << result.output;
-    }
+    kvtest::expectFixturesRefused(cases);
     VendorSim sim(R"({ "geolocation": { "csv": { "body": "kept" } } })");
     EXPECT_THROW(sim.setFixture(cases[5].fixture), std::runtime_error);
     EXPECT_EQ(ask(sim, "GET", "http://ip-geolocation.example/csv").body, "kept")

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "sim_client.h"
 #include "vendor_sim_runner.h"
 
 namespace fs = std::filesystem;
@@ -21,64 +22,9 @@ namespace {
 
 const std::string kQuery = "/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55";
 
-struct Request {
-    std::string url;
-    std::optional<std::string> caFile;  // null = the sim's CA; "" = the system store only
-    std::vector<std::string> headers;
-    std::optional<std::string> postBody;
-    long timeoutMs = 10000;
-};
-
-struct Result {
-    CURLcode code = CURLE_FAILED_INIT;
-    long status = 0;
-    std::string body;
-    std::string contentType;
-    long elapsedMs = 0;
-};
-
-size_t collect(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
-Result fetch(const VendorSim& sim, const Request& request) {
-    Result result;
-    std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
-    std::unique_ptr<curl_slist, void (*)(curl_slist*)> rules(nullptr, curl_slist_free_all);
-    for (const auto& rule : sim.connectToRules())
-        rules.reset(curl_slist_append(rules.release(), rule.c_str()));
-    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
-    for (const auto& header : request.headers)
-        headers.reset(curl_slist_append(headers.release(), header.c_str()));
-    std::string ca = request.caFile.value_or(sim.caBundle());
-    curl_easy_setopt(curl.get(), CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_CONNECT_TO, rules.get());
-    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    if (!ca.empty())
-        curl_easy_setopt(curl.get(), CURLOPT_CAINFO, ca.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, request.timeoutMs);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &result.body);
-    if (request.postBody) {
-        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, long(request.postBody->size()));
-        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, request.postBody->data());
-    }
-    auto start = std::chrono::steady_clock::now();
-    result.code = curl_easy_perform(curl.get());
-    result.elapsedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::steady_clock::now() - start)
-                                             .count());
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &result.status);
-    char* type = nullptr;
-    curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_TYPE, &type);
-    if (type)
-        result.contentType = type;
-    return result;
-}
+using Request = kvtest::SimCall;
+using Result = kvtest::SimAnswer;
+using kvtest::fetch;
 
 Result get(const VendorSim& sim, const std::string& url) {
     return fetch(sim, {url});
@@ -235,12 +181,12 @@ TEST(VendorSim, UnknownHostsPathsAndMethodsAreRefusedAndLogged) {
         {{kUpdate + "/querydownloader?SiteID=55"}, 404, "update.kestrova.example"},
         {{kUpdate + "/"}, 404, "update.kestrova.example"},
         {{kUpdate + "/__sim/nothing"}, 404, "update.kestrova.example"},
-        {{kUpdate + kQuery, std::nullopt, {}, std::string("x=1")}, 405, "update.kestrova.example"},
+        {{.url = kUpdate + kQuery, .postBody = std::string("x=1")}, 405, "update.kestrova.example"},
         // Host header rules: port stripped, case folded.
-        {{"http://127.0.0.1" + kQuery, std::nullopt, {"Host: UPDATE.Kestrova.Example:8080"}},
+        {{.url = "http://127.0.0.1" + kQuery, .headers = {"Host: UPDATE.Kestrova.Example:8080"}},
          200,
          "update.kestrova.example"},
-        {{"http://127.0.0.1" + kQuery, std::nullopt, {"Host:"}}, 404, ""},
+        {{.url = "http://127.0.0.1" + kQuery, .headers = {"Host:"}}, 404, ""},
     };
     for (const auto& c : cases) {
         auto result = fetch(sim, c.request);
@@ -258,19 +204,14 @@ TEST(VendorSim, UnknownHostsPathsAndMethodsAreRefusedAndLogged) {
 TEST(VendorSim, RequestLogKeepsTheRawQueryHeadersAndBody) {
     VendorSim sim(kVariantsFixture);
     const std::string raw = "LanguageId=1033&SoftWareID=253&SiteID=55&x=a%20b%2Bc+d&flag&&n=1&n=2";
-    ASSERT_EQ(fetch(sim, {kUpdate + "/queryDownloader?" + raw,
-                          std::nullopt,
-                          {"X-Kv-Test: one", "X-Kv-Test: two", "User-Agent: kv-test"}})
+    ASSERT_EQ(fetch(sim, {.url = kUpdate + "/queryDownloader?" + raw,
+                          .headers = {"X-Kv-Test: one", "X-Kv-Test: two", "User-Agent: kv-test"}})
                   .status,
               200);
-    fetch(sim, {"http://update.kestrova.example/report",
-                std::nullopt,
-                {},
-                std::string("name=value&x=\xC3\xA9")});
-    fetch(sim, {"http://update.kestrova.example/report",
-                std::nullopt,
-                {},
-                std::string("\xFF\xFE\x00\x01", 4)});
+    fetch(sim, {.url = "http://update.kestrova.example/report",
+                .postBody = std::string("name=value&x=\xC3\xA9")});
+    fetch(sim, {.url = "http://update.kestrova.example/report",
+                .postBody = std::string("\xFF\xFE\x00\x01", 4)});
 
     auto log = sim.requests();
     ASSERT_EQ(log.size(), 3u);
@@ -319,7 +260,7 @@ TEST(VendorSim, OnlyClientsTrustingThisRunsCaGetThrough) {
         {"https://update.kestrova.test" + kQuery, sim.caBundle(), CURLE_PEER_FAILED_VERIFICATION},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(fetch(sim, {c.url, c.caFile}).code, c.code) << c.url << " with " << c.caFile;
+        EXPECT_EQ(fetch(sim, {.url = c.url, .caFile = c.caFile}).code, c.code) << c.url << " with " << c.caFile;
 }
 
 TEST(VendorSim, FixtureHostsReplaceTheDefaultsAndJoinTheCertificate) {
@@ -367,10 +308,7 @@ TEST(VendorSim, BadFixturesAndCommandLinesExitWithCode2) {
     const std::string sim = std::string(KV_BIN_DIR) + "/vendor-sim";
     const std::string fixture = (dir.path() / "fixture.json").string();
     const std::string log = (dir.path() / "log.jsonl").string();
-    struct Case {
-        std::string fixtureText;
-        std::string message;
-    } fixtures[] = {
+    kvtest::expectFixturesRefused({
         {"", "not valid JSON"},
         {"{ \"update\": ", "not valid JSON"},
         {"{ \"a\": 1, \"a\": 2 }", "not valid JSON"},
@@ -390,15 +328,7 @@ TEST(VendorSim, BadFixturesAndCommandLinesExitWithCode2) {
          "400 or more"},
         {R"({ "update": { "replies": [ { "fault": "empty", "body": "x" } ] } })", "cannot go"},
         {R"({ "update": { "replies": [ { "feilds": [] } ] } })", "replies[0]: unknown member"},
-    };
-    for (const auto& c : fixtures) {
-        kvtest::writeFile(fixture, c.fixtureText);
-        auto result = kvtest::runProgram(sim, {"--fixture", fixture, "--log", log}, 10000);
-        EXPECT_EQ(result.exitCode, 2) << c.fixtureText << "\n" << result.output;
-        EXPECT_NE(result.output.find("bad fixture"), std::string::npos) << result.output;
-        EXPECT_NE(result.output.find(c.message), std::string::npos) << c.fixtureText << "\n"
-                                                                    << result.output;
-    }
+    });
 
     kvtest::writeFile(fixture, "{}");
     std::vector<std::string> commandLines[] = {
