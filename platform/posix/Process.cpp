@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "Logging.h"
+#include "SpawnInternal.h"
 #include "platform/CommandLine.h"
 
 namespace platform {
@@ -164,20 +165,8 @@ public:
         if (rc == 0 && !info.inheritHandles) {
             rc = posix_spawn_file_actions_addclosefrom_np(&m_actions, 3);
         }
-        // This process may ignore SIGPIPE or block signals for its threads; the child must not
-        // inherit either.
-        sigset_t none;
-        sigset_t all;
-        sigemptyset(&none);
-        sigfillset(&all);
         if (rc == 0)
-            rc = posix_spawnattr_setsigmask(&m_attributes, &none);
-        if (rc == 0)
-            rc = posix_spawnattr_setsigdefault(&m_attributes, &all);
-        if (rc == 0) {
-            rc = posix_spawnattr_setflags(&m_attributes,
-                                          POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        }
+            rc = detail::resetChildSignals(&m_attributes);
         return rc;
     }
     const posix_spawn_file_actions_t* actions() const { return &m_actions; }

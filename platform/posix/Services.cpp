@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Logging.h"
+#include "SpawnInternal.h"
 
 extern char** environ;
 
@@ -63,17 +64,8 @@ public:
             rc = posix_spawn_file_actions_adddup2(&m_actions, outputFd, 1);
         if (rc == 0)
             rc = posix_spawn_file_actions_addclosefrom_np(&m_actions, 3);
-        sigset_t none;
-        sigset_t all;
-        sigemptyset(&none);
-        sigfillset(&all);
         if (rc == 0)
-            rc = posix_spawnattr_setsigmask(&m_attributes, &none);
-        if (rc == 0)
-            rc = posix_spawnattr_setsigdefault(&m_attributes, &all);
-        if (rc == 0)
-            rc = posix_spawnattr_setflags(&m_attributes,
-                                          POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+            rc = detail::resetChildSignals(&m_attributes);
         return rc;
     }
     const posix_spawn_file_actions_t* actions() const { return &m_actions; }
