@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/OpenSslPtr.h"
 #include "platform/Trust.h"
 
 namespace platform {
@@ -51,21 +52,6 @@ private:
     uint64_t m_size;
 };
 
-template <auto Free>
-struct OsslDeleter {
-    template <typename T>
-    void operator()(T* p) const {
-        Free(p);
-    }
-};
-using BioPtr = std::unique_ptr<BIO, OsslDeleter<BIO_free_all>>;
-using X509Ptr = std::unique_ptr<X509, OsslDeleter<X509_free>>;
-using StorePtr = std::unique_ptr<X509_STORE, OsslDeleter<X509_STORE_free>>;
-using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OsslDeleter<X509_STORE_CTX_free>>;
-using Pkcs7Ptr = std::unique_ptr<PKCS7, OsslDeleter<PKCS7_free>>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, OsslDeleter<CMS_ContentInfo_free>>;
-using ObjectPtr = std::unique_ptr<ASN1_OBJECT, OsslDeleter<ASN1_OBJECT_free>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, OsslDeleter<EVP_MD_CTX_free>>;
 // A stack that owns its certificates, and one that only borrows them.
 struct X509StackDeleter {
     void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }

@@ -10,22 +10,18 @@
 #include <ctime>
 #include <limits>
 
+#include "platform/OpenSslPtr.h"
 #include "platform/Trust.h"
 
 namespace kvsign {
 namespace {
 
+using platform::BioPtr;
+using platform::CmsPtr;
+using platform::ObjectPtr;
+using platform::Pkcs7Ptr;
 template <auto Free>
-struct Deleter {
-    template <typename T>
-    void operator()(T* p) const {
-        Free(p);
-    }
-};
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
-using Pkcs7Ptr = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
-using ObjectPtr = std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>>;
+using Deleter = platform::OsslDeleter<Free>;
 using TstInfoPtr = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO_free>>;
 using ImprintPtr = std::unique_ptr<TS_MSG_IMPRINT, Deleter<TS_MSG_IMPRINT_free>>;
 using AlgorPtr = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR_free>>;
