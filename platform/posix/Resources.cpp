@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "Logging.h"
+#include "platform/FileIo.h"
 
 namespace platform {
 namespace {
@@ -201,17 +202,6 @@ bool readAt(int fd, uint64_t offset, std::span<uint8_t> out) {
     size_t done = 0;
     while (done < out.size()) {
         ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<size_t>(n);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "TrustInternal.h"
+#include "platform/FileIo.h"
 
 namespace platform {
 namespace {
@@ -166,19 +167,6 @@ int openForCheck(const std::filesystem::path& path, uint64_t& size, TrustResult&
     }
     size = static_cast<uint64_t>(st.st_size);
     return fd;
-}
-
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -451,7 +439,7 @@ TrustResult stripAppendedSignature(const std::filesystem::path& path,
             continue;
         if (n <= 0)
             return abandon(path.string() + " shrank or failed while being copied");
-        if (!writeAll(out.get(), buffer.data(), static_cast<size_t>(n)))
+        if (!writeAll(out.get(), std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n))))
             return abandon("cannot write " + outPath.string() + ": " + std::strerror(errno));
         copied += static_cast<uint64_t>(n);
     }

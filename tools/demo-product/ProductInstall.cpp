@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Product.h"
+#include "platform/FileIo.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
@@ -93,19 +94,6 @@ private:
     std::vector<ReplacedValue> m_values;
 };
 
-bool writeAll(int fd, std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Written under a temporary name in the same folder and renamed over the final one, so the
 // final name only ever holds a complete file (the old one until the rename, then the new).
 bool placeFile(const fs::path& target, std::span<const uint8_t> bytes, InstallUndo& undo,
@@ -118,7 +106,7 @@ bool placeFile(const fs::path& target, std::span<const uint8_t> bytes, InstallUn
         return false;
     }
     const fs::path temp = pattern;
-    bool ok = writeAll(fd, bytes) && ::fchmod(fd, 0755) == 0 && ::fsync(fd) == 0;
+    bool ok = platform::writeAll(fd, bytes) && ::fchmod(fd, 0755) == 0 && ::fsync(fd) == 0;
     std::string reason = ok ? std::string() : errnoText();
     if (::close(fd) != 0 && ok) {
         ok = false;
