@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -118,15 +119,17 @@ platform::TrustResult systemError(std::string detail) {
 
 SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesystem::path& copyPath,
                             const HandoverOptions& options) {
-    const platform::TrustAnchors anchors =
-        options.anchors ? options.anchors() : platform::TrustAnchors::fromEnvironment();
+    // The trusted roots load while the file is read: the check needs them only at the end.
+    std::future<platform::TrustAnchors> anchors = std::async(std::launch::async, [&options] {
+        return options.anchors ? options.anchors() : platform::TrustAnchors::fromEnvironment();
+    });
     SetupHandover handover;
     const Fd in(::open(downloadPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         // The check gives the reason a file that cannot be read has, as it always did.
         handover.trust = platform::stripAppendedSignature(downloadPath, copyPath,
-                                                          options.expectedPublisher, anchors);
+                                                          options.expectedPublisher, anchors.get());
         return handover;
     }
     const uint64_t size = static_cast<uint64_t>(st.st_size);
@@ -201,7 +204,8 @@ SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesyst
         if (auto value = signedDigest->finish())
             precomputed = platform::PrecomputedDigest{signedDigest->plan(), std::move(*value)};
     }
-    handover.trust = platform::checkPrivateCopy(out.get(), copyPath, options.expectedPublisher,
-                                                anchors, precomputed ? &*precomputed : nullptr);
+    handover.trust =
+        platform::checkPrivateCopy(out.get(), copyPath, options.expectedPublisher, anchors.get(),
+                                   precomputed ? &*precomputed : nullptr);
     return handover;
 }
