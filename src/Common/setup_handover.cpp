@@ -20,9 +20,9 @@
 
 namespace {
 
-// Small pieces stay in the cache between the copy and the two digests that read them.
-constexpr size_t kPieceSize = 256 << 10;
-constexpr size_t kPieces = 16;
+// The copy goes on in steps of this size; the digests read what is copied in pieces.
+constexpr size_t kCopyStep = 1 << 20;
+constexpr size_t kHashPiece = 256 << 10;
 
 class Fd {
 public:
@@ -41,72 +41,62 @@ private:
     int m_fd;
 };
 
-// Pieces of the file in order, filled by one reader and read by every consumer; a slot is
-// refilled only once every consumer is done with it.
-class PieceRing {
+// How far the copy has got, for the threads that hash it behind the copier. The copier never
+// waits for them, so a digest thread that loses its core holds nothing else up.
+class CopyProgress {
 public:
-    explicit PieceRing(size_t consumers)
-        : m_slots(kPieces, std::vector<uint8_t>(kPieceSize)),
-          m_sizes(kPieces),
-          m_consumed(consumers) {}
-
-    // The next slot to fill; waits while the slowest consumer still reads it.
-    std::span<uint8_t> slotToFill() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_produced - slowest() < kPieces; });
-        return m_slots[m_produced % kPieces];
-    }
-    void publish(size_t size) {
+    void advance(uint64_t copied) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_sizes[m_produced % kPieces] = size;
-            ++m_produced;
+            m_copied = copied;
         }
         m_changed.notify_all();
     }
-    void end() {
+    void end(bool failed) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_ended = true;
+            m_failed = failed;
         }
         m_changed.notify_all();
     }
-
-    // Gives consumer `c` every piece in order until the reader ends.
-    template <typename Use>
-    void consume(size_t c, Use use) {
-        for (uint64_t next = 0;; ++next) {
-            std::span<const uint8_t> piece;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [&] { return next < m_produced || m_ended; });
-                if (next >= m_produced)
-                    return;
-                piece = {m_slots[next % kPieces].data(), m_sizes[next % kPieces]};
-            }
-            use(piece);
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_consumed[c] = next + 1;
-            }
-            m_changed.notify_all();
-        }
+    // The bytes copied once there are more than `offset`; `offset` itself once the copy ended
+    // (or failed) without more.
+    uint64_t waitBeyond(uint64_t offset) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_copied > offset || m_ended; });
+        return m_failed ? offset : m_copied;
     }
 
 private:
-    uint64_t slowest() const {
-        return m_consumed.empty() ? m_produced
-                                  : *std::min_element(m_consumed.begin(), m_consumed.end());
-    }
-
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<std::vector<uint8_t>> m_slots;
-    std::vector<size_t> m_sizes;
-    std::vector<uint64_t> m_consumed;
-    uint64_t m_produced = 0;
+    uint64_t m_copied = 0;
     bool m_ended = false;
+    bool m_failed = false;
 };
+
+// Feeds the copy's bytes, in order, to `use` as they are copied; false on a read error.
+template <typename Use>
+bool hashBehind(CopyProgress& progress, int copyFd, Use use) {
+    std::vector<uint8_t> piece(kHashPiece);
+    for (uint64_t offset = 0;;) {
+        const uint64_t available = progress.waitBeyond(offset);
+        if (available <= offset)
+            return true;
+        while (offset < available) {
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(piece.size(), available - offset));
+            const ssize_t n = ::pread(copyFd, piece.data(), want, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            use(std::span<const uint8_t>(piece.data(), static_cast<size_t>(n)));
+            offset += static_cast<uint64_t>(n);
+        }
+    }
+}
 
 platform::TrustResult systemError(std::string detail) {
     platform::TrustResult result;
@@ -141,11 +131,15 @@ SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesyst
         failure = systemError("cannot create " + copyPath.string() + ": " + std::strerror(errno));
     else
         ::fchmod(out.get(), 0700);
+    // The descriptor stays open until the digest threads are done with it.
     auto dropCopy = [&](std::string why) {
-        out.reset();
         ::unlink(copyPath.c_str());
         failure = systemError(std::move(why));
     };
+    // Blocks reserved at once make the writes cheaper and find a full disk before the read.
+    if (out.get() >= 0 && size > 0 && ::fallocate(out.get(), 0, 0, static_cast<off_t>(size)) != 0 &&
+        errno != EOPNOTSUPP)
+        dropCopy("cannot write " + copyPath.string() + ": " + std::strerror(errno));
 
     // The plan comes from the download as it is now; should the copy end up signed otherwise,
     // the check finds the plans differ and reads the copy itself.
@@ -154,53 +148,80 @@ SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesyst
         if (auto plan = platform::signedDigestPlan(in.get()); plan && plan->fileSize == size)
             signedDigest.emplace(std::move(*plan));
     }
+
+    // Both digests read the copy, never the download: what runs is what they hashed.
+    CopyProgress progress;
     CMd5Stream md5;
-    std::vector<std::function<void(std::span<const uint8_t>)>> consumers;
-    if (options.md5)
-        consumers.push_back(
-            [&md5](std::span<const uint8_t> piece) { md5.update(piece.data(), piece.size()); });
-    if (signedDigest)
-        consumers.push_back(
-            [&signedDigest](std::span<const uint8_t> piece) { signedDigest->update(piece); });
-
-    PieceRing ring(consumers.size());
+    bool md5Read = true;
+    bool signedRead = true;
     std::vector<std::thread> threads;
-    for (size_t c = 0; c < consumers.size(); ++c)
-        threads.emplace_back([&ring, &consumers, c] { ring.consume(c, consumers[c]); });
+    if (!failure && options.md5) {
+        threads.emplace_back([&, fd = out.get()] {
+            md5Read = hashBehind(progress, fd, [&md5](std::span<const uint8_t> piece) {
+                md5.update(piece.data(), piece.size());
+            });
+        });
+    }
+    if (!failure && signedDigest) {
+        threads.emplace_back([&, fd = out.get()] {
+            signedRead = hashBehind(progress, fd, [&signedDigest](std::span<const uint8_t> piece) {
+                signedDigest->update(piece);
+            });
+        });
+    }
 
-    bool readFailed = false;
-    for (uint64_t copied = 0; copied < size;) {
-        const std::span<uint8_t> slot = ring.slotToFill();
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(slot.size(), size - copied));
-        const ssize_t n = ::read(in.get(), slot.data(), want);
+    // The kernel copies where it can; a file system that cannot goes through a buffer.
+    bool kernelCopy = true;
+    std::vector<uint8_t> buffer;
+    for (uint64_t copied = 0; !failure && copied < size;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyStep, size - copied));
+        ssize_t n = -1;
+        if (kernelCopy) {
+            loff_t from = static_cast<loff_t>(copied);
+            loff_t to = static_cast<loff_t>(copied);
+            n = ::copy_file_range(in.get(), &from, out.get(), &to, want, 0);
+            if (n < 0 &&
+                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            buffer.resize(want);
+            n = ::pread(in.get(), buffer.data(), want, static_cast<off_t>(copied));
+            if (n > 0 &&
+                (::lseek(out.get(), static_cast<off_t>(copied), SEEK_SET) < 0 ||
+                 !platform::writeAll(
+                     out.get(), std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n))))) {
+                dropCopy("cannot write " + copyPath.string() + ": " + std::strerror(errno));
+                break;
+            }
+        }
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            readFailed = n < 0;
-            if (!failure)
-                dropCopy(downloadPath + " shrank or failed while being copied");
+            dropCopy(downloadPath + " shrank or failed while being copied");
             break;
         }
-        // The bytes written are the bytes hashed: one buffer serves the copy and both digests.
-        if (out.get() >= 0 && !platform::writeAll(out.get(), slot.first(static_cast<size_t>(n))))
-            dropCopy("cannot write " + copyPath.string() + ": " + std::strerror(errno));
-        ring.publish(static_cast<size_t>(n));
         copied += static_cast<uint64_t>(n);
+        progress.advance(copied);
         if (options.afterPiece)
             options.afterPiece(copied);
     }
-    ring.end();
+    progress.end(failure.has_value());
     for (auto& t : threads)
         t.join();
 
-    if (options.md5 && !readFailed)
-        handover.md5 = md5.finishHex();
     if (failure) {
+        // Nothing will run; the MD5 is still reported, of the download as it now is.
+        if (options.md5)
+            handover.md5 = CDownLoadImpl::md5OfFile(downloadPath);
         handover.trust = *failure;
         return handover;
     }
+    if (options.md5 && md5Read)
+        handover.md5 = md5.finishHex();
     std::optional<platform::PrecomputedDigest> precomputed;
-    if (signedDigest) {
+    if (signedDigest && signedRead) {
         if (auto value = signedDigest->finish())
             precomputed = platform::PrecomputedDigest{signedDigest->plan(), std::move(*value)};
     }

@@ -1,8 +1,8 @@
 #pragma once
-// Hands a downloaded program over to be run. One read of the download writes the private copy
-// that will run and, from the very bytes written, computes its MD5 and the signature check's
-// content digest, the two digests on their own threads. The check then runs on the copy, so a
-// download changed meanwhile can never run: what runs is what was hashed.
+// Hands a downloaded program over to be run. One pass copies the download into the private copy
+// that will run (in the kernel where it can) while two threads compute, from the copy as it is
+// written, its MD5 and the signature check's content digest. The check then runs on the copy,
+// so a download changed meanwhile can never run: what runs is what was hashed.
 
 #include <cstdint>
 #include <filesystem>

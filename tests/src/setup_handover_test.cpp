@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DownLoadImpl.h"
@@ -72,8 +73,8 @@ TEST(SetupHandover, ChangesToTheDownloadNeverReachWhatRuns) {
     {
         kvtest::writeFile(download, script.file);
         HandoverOptions options = withTestRoots();
-        options.afterPiece = [&](uint64_t copied) {
-            if (copied < (1 << 20))
+        options.afterPiece = [&, once = true](uint64_t) mutable {
+            if (std::exchange(once, false))
                 overwrite(download, 16, 'X');
         };
         const fs::path copy = dir.path() / "early.run";
@@ -89,8 +90,8 @@ TEST(SetupHandover, ChangesToTheDownloadNeverReachWhatRuns) {
     {
         kvtest::writeFile(download, script.file);
         HandoverOptions options = withTestRoots();
-        options.afterPiece = [&](uint64_t copied) {
-            if (copied < (1 << 20))
+        options.afterPiece = [&, once = true](uint64_t) mutable {
+            if (std::exchange(once, false))
                 overwrite(download, script.content.size() - 2, 'X');
         };
         const fs::path copy = dir.path() / "late.run";
