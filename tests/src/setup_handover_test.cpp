@@ -4,7 +4,9 @@
 
 #include "Common/setup_handover.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -48,10 +50,12 @@ SignedScript signedScript(const std::string& marker) {
     return s;
 }
 
+// Changes one byte in place, as a writer that still holds the file open would.
 void overwrite(const fs::path& path, uint64_t at, char byte) {
-    std::string bytes = kvtest::readFile(path);
-    bytes[at] = byte;
-    kvtest::writeFile(path, bytes);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::pwrite(fd, &byte, 1, static_cast<off_t>(at)), 1);
+    ::close(fd);
 }
 
 std::string describe(const TrustResult& r) {
@@ -69,13 +73,14 @@ TEST(SetupHandover, ChangesToTheDownloadNeverReachWhatRuns) {
         return CDownLoadImpl::md5OfFile(download.string());
     }();
 
-    // Bytes already copied change: the copy keeps the bytes that were read and hashed.
+    // Bytes already copied change, the newest of them before the digests can have read them:
+    // the copy keeps the bytes that were read, and the digests are of those.
     {
         kvtest::writeFile(download, script.file);
         HandoverOptions options = withTestRoots();
-        options.afterPiece = [&, once = true](uint64_t) mutable {
-            if (std::exchange(once, false))
-                overwrite(download, 16, 'X');
+        options.afterPiece = [&](uint64_t copied) {
+            overwrite(download, 16, 'X');
+            overwrite(download, copied - 1, 'X');
         };
         const fs::path copy = dir.path() / "early.run";
         const SetupHandover h = HandOverSetup(download.string(), copy, options);
