@@ -16,7 +16,7 @@ struct HandoverOptions {
     std::string expectedPublisher;  // empty: any trusted signer
     // Trusted roots; the environment's (system + KV_CA_BUNDLE) when empty.
     std::function<platform::TrustAnchors()> anchors;
-    // Called on the reading thread after each piece is copied, with the bytes copied so far;
+    // Called on the copying thread after each step of the copy, with the bytes copied so far;
     // tests change the download there.
     std::function<void(uint64_t copied)> afterPiece;
 };
