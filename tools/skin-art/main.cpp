@@ -70,7 +70,9 @@ private:
     cairo_t* m_cr;
 };
 
-void color(cairo_t* cr, Rgb c, double a = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, a); }
+void color(cairo_t* cr, Rgb c, double a = 1.0) {
+    cairo_set_source_rgba(cr, c.r, c.g, c.b, a);
+}
 
 void roundRect(cairo_t* cr, double x, double y, double w, double h, double r) {
     cairo_new_sub_path(cr);
@@ -375,12 +377,10 @@ void buttons(Writer& out) {
     strip(out, "skin/btn_no.png", 96, 32, secondaryButton);
     strip(out, "skin/btn_browse.png", 96, 30, secondaryButton);
     // On the band: white glyphs. On white surfaces and over the slides: body-coloured ones.
-    strip(out, "skin/button_min.png", 32, 32, [](cairo_t* cr, int w, int h, State s) {
-        glyphButton(cr, w, h, s, false, kWhite);
-    });
-    strip(out, "skin/button_close.png", 32, 32, [](cairo_t* cr, int w, int h, State s) {
-        glyphButton(cr, w, h, s, true, kWhite);
-    });
+    strip(out, "skin/button_min.png", 32, 32,
+          [](cairo_t* cr, int w, int h, State s) { glyphButton(cr, w, h, s, false, kWhite); });
+    strip(out, "skin/button_close.png", 32, 32,
+          [](cairo_t* cr, int w, int h, State s) { glyphButton(cr, w, h, s, true, kWhite); });
     strip(out, "skin/btn_min.png", 32, 32, [](cairo_t* cr, int w, int h, State s) {
         // Over a picture the glyph sits on a light disc, so it reads on any slide.
         disc(cr, w / 2.0, h / 2.0, 12);
@@ -388,9 +388,8 @@ void buttons(Writer& out) {
         cairo_fill(cr);
         glyphButton(cr, w, h, s == kDisabled ? kDisabled : kNormal, false, kBody);
     });
-    strip(out, "skin/btn_close_dark.png", 32, 32, [](cairo_t* cr, int w, int h, State s) {
-        glyphButton(cr, w, h, s, true, kSecondary);
-    });
+    strip(out, "skin/btn_close_dark.png", 32, 32,
+          [](cairo_t* cr, int w, int h, State s) { glyphButton(cr, w, h, s, true, kSecondary); });
 }
 
 // ---- check boxes, combo, options, progress, scroll bar -------------------------------------
