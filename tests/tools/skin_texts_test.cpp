@@ -1,7 +1,8 @@
 // The demo product's texts as the program reads them from its skin package: every language file
 // carries the English file's labels, the three format texts take exactly the argument the window
 // gives them, links and slide captions use only the tags their readers understand, the licences
-// need the scrolling panel yet fit the height the window gives them, and no text lacks a glyph.
+// need the scrolling panel yet fit the height the window gives them, and the slide captions have
+// their glyphs in the slide fonts.
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,8 @@ struct LanguageFile {
     std::vector<std::string> problems;
 };
 
-// The skin folder packed the way the build packs it, so names resolve as they do at run time.
+// The skin folder as a package, so names resolve as they do at run time (the pictures the build
+// draws are not needed here).
 std::shared_ptr<ui::SkinPackage> ShippedSkin() {
     static std::shared_ptr<ui::SkinPackage> skin = [] {
         std::map<std::string, std::string> files;
