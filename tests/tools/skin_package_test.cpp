@@ -1,0 +1,264 @@
+// The demo product's skin package as a vendor checks it: `kvres lint` passes on the package the
+// build embeds and names the broken part of a damaged copy; the contact sheet renders every page
+// in every language with no text cut off and no glyph missing, and reports a text that does not
+// fit.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Lint.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBin = KV_BIN_DIR;
+// The pictures the build draws, beside the markup of the source tree.
+const fs::path kSkinSource = fs::path(KV_SOURCE_DIR) / "skin";
+const fs::path kSkinArt = fs::path(KV_BIN_DIR).parent_path() / "skin-art";
+
+// The contact sheet renders 361 pictures; a sanitizer build takes its time over them.
+constexpr int kSheetTimeoutMs = 600000;
+
+kvtest::RunResult kvres(const std::vector<std::string>& args) {
+    return kvtest::runProgram(kBin + "/kvres", args);
+}
+
+void replaceIn(const fs::path& file, const std::string& from, const std::string& to) {
+    std::string text = kvtest::readFile(file);
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from << " not in " << file;
+    text.replace(at, from.size(), to);
+    kvtest::writeFile(file, text);
+}
+
+// A copy of the package's two source folders that a test may damage, packed as the build packs.
+struct SkinCopy {
+    kvtest::TempDir dir;
+    fs::path markup = dir.path() / "markup";
+    fs::path art = dir.path() / "art";
+    fs::path zip = dir.path() / "skin.zip";
+
+    SkinCopy() {
+        fs::copy(kSkinSource, markup, fs::copy_options::recursive);
+        fs::copy(kSkinArt, art, fs::copy_options::recursive);
+    }
+    kvtest::RunResult pack() const {
+        return kvres({"pack", markup.string(), art.string(), zip.string()});
+    }
+    kvtest::RunResult lint() const {
+        auto packed = pack();
+        if (packed.exitCode != 0)
+            return packed;
+        return kvres({"lint", zip.string()});
+    }
+};
+
+TEST(KvresLint, ShippedPackagePasses) {
+    auto result = kvres({"lint", kBin + "/kvdownloader"});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("no problems"), std::string::npos) << result.output;
+}
+
+// Each damage is named with its file and the control, label or picture concerned.
+TEST(KvresLint, NamesTheBrokenPartOfADamagedCopy) {
+    struct Case {
+        const char* damage;
+        std::function<void(const SkinCopy&)> apply;
+        std::vector<std::string> expected;  // all of them in one output line
+    } cases[] = {
+        {"a control the program looks up is missing",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "InstallCustom.xml", "name=\"install_btn\"",
+                       "name=\"install_button\"");
+         },
+         {"InstallCustom.xml: install_btn: no control of this name"}},
+        {"a language file lacks a label",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "language" / "language_german.xml", "name=\"retry_btn\"",
+                       "name=\"retry_button\"");
+         },
+         {"language/language_german.xml: retry_btn: no label"}},
+        {"a format text with two conversions",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "language" / "language_french.xml",
+                       "name=\"install_label\" text=\"", "name=\"install_label\" text=\"%.1f of ");
+         },
+         {"language/language_french.xml: install_label: format", "2 conversions"}},
+        {"a space text that would read a wide string",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "language" / "language_korean.xml", "%s", "%ls");
+         },
+         {"language/language_korean.xml: space_need", "\"%ls\" is not a string conversion"}},
+        {"a picture the markup names is missing",
+         [](const SkinCopy& s) { fs::remove(s.art / "skin" / "btn_install.png"); },
+         {"InstallCustom.xml: skin\\btn_install.png: picture missing"}},
+        {"a picture only the program names is missing",
+         [](const SkinCopy& s) { fs::remove(s.art / "skin" / "message_exclamation.png"); },
+         {"package: skin/message_exclamation.png: picture missing"}},
+        {"a launch-hint frame is missing",
+         [](const SkinCopy& s) { fs::remove(s.art / "skin" / "gif" / "bg20.png"); },
+         {"skin/gif/bg20.png: picture missing"}},
+        {"a gap in the slide numbering",
+         [](const SkinCopy& s) {
+             fs::copy_file(s.art / "skin" / "anima" / "1.png", s.art / "skin" / "anima" / "5.png");
+         },
+         {"skin/anima/5.png: after the gap at skin/anima/4.png"}},
+        {"a fourth slide without its option",
+         [](const SkinCopy& s) {
+             fs::copy_file(s.art / "skin" / "anima" / "1.png", s.art / "skin" / "anima" / "4.png");
+         },
+         {"InstallRunning.xml: image_play_option4: 4 slide pictures but 3 slide options"}},
+        {"a slide of the wrong size",
+         [](const SkinCopy& s) {
+             fs::copy_file(s.art / "skin" / "logo.png", s.art / "skin" / "anima" / "3.png",
+                           fs::copy_options::overwrite_existing);
+         },
+         {"skin/anima/3.png: is 48 x 48, slides are 650 x 300"}},
+        {"a picture that is not one",
+         [](const SkinCopy& s) { kvtest::writeFile(s.art / "skin" / "progress.png", "PNG? no"); },
+         {"skin\\progress.png: not a readable picture"}},
+        {"markup that is not well-formed",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "InstallRunning.xml", "width=\"650\" height",
+                       "width=\"650 height");
+         },
+         {"InstallRunning.xml: not well-formed XML"}},
+        {"a file of the tree is missing",
+         [](const SkinCopy& s) { fs::remove(s.markup / "transWnd.xml"); },
+         {"transWnd.xml: missing"}},
+        {"an include is gone",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "InstallSetting.xml",
+                       "<Include source=\"InstallFinished.xml\" />", "");
+         },
+         {"InstallSetting.xml: InstallFinished.xml: not included"}},
+        {"the font the launch hint uses is missing",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "InstallMainWnd.xml", "<Font name=\"Segoe UI\" size=\"15\" />   ",
+                       "");
+         },
+         {"InstallMainWnd.xml: Font: has 18 fonts"}},
+        {"a language item is missing from the list",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "InstallSetting.xml",
+                       "<ListLabelElement text=\" Svenska\" tooltip=\" Svenska\" />", "");
+         },
+         {"InstallSetting.xml: language_combox: has 19 items"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.damage);
+        SkinCopy copy;
+        c.apply(copy);
+        auto result = copy.lint();
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        bool found = false;
+        std::istringstream lines(result.output);
+        for (std::string line; std::getline(lines, line) && !found;) {
+            bool all = true;
+            for (const std::string& part : c.expected)
+                all = all && line.find(part) != std::string::npos;
+            found = all;
+        }
+        EXPECT_TRUE(found) << result.output;
+    }
+}
+
+TEST(KvresLint, InputThatIsNoPackageIsExitTwo) {
+    kvtest::TempDir dir;
+    kvtest::writeFile(dir.path() / "notes.txt", "not a skin");
+    for (const std::string& input :
+         {(dir.path() / "absent.zip").string(), (dir.path() / "notes.txt").string(),
+          kBin + "/kvdownloader_bare"}) {
+        auto result = kvres({"lint", input});
+        EXPECT_EQ(result.exitCode, 2) << input << "\n" << result.output;
+    }
+}
+
+TEST(KvresLint, FormatTextsTakeExactlyOneArgumentOfTheirKind) {
+    struct Case {
+        const char* format;
+        char kind;
+        bool ok;
+    } cases[] = {
+        {"{f 2}%0.f%%{/f}", 'f', true},
+        {"%.1fGB", 'f', true},
+        {"%lf", 'f', true},
+        {"%e%%", 'f', true},
+        {"%s", 's', true},
+        {"Space: %-10s", 's', true},
+        {"%d%%", 'f', false},
+        {"%f of %f", 'f', false},
+        {"%*f", 'f', false},
+        {"%.*f", 'f', false},
+        {"%Lf", 'f', false},
+        {"%ls", 's', false},
+        {"%s", 'f', false},
+        {"%f", 's', false},
+        {"100%", 'f', false},
+        {"50 % done %f", 'f', false},
+        {"no conversion", 's', false},
+        {"%n%f", 'f', false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(kvres::checkFormat(c.format, c.kind).empty(), c.ok)
+            << c.format << " (" << c.kind << "): " << kvres::checkFormat(c.format, c.kind);
+}
+
+TEST(KvresPack, FoldersThatBothHoldAFileAreRefused) {
+    kvtest::TempDir dir;
+    for (const char* folder : {"a/skin", "b/skin"})
+        fs::create_directories(dir.path() / folder);
+    kvtest::writeFile(dir.path() / "a" / "skin" / "logo.png", "one");
+    kvtest::writeFile(dir.path() / "b" / "skin" / "logo.png", "two");
+    kvtest::writeFile(dir.path() / "b" / "skin" / "other.png", "three");
+    const auto zip = dir.path() / "out.zip";
+    auto result =
+        kvres({"pack", (dir.path() / "a").string(), (dir.path() / "b").string(), zip.string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.output.find("skin/logo.png"), std::string::npos) << result.output;
+    EXPECT_FALSE(fs::exists(zip));
+}
+
+TEST(ContactSheet, EveryPageInEveryLanguageFitsAndHasItsGlyphs) {
+    kvtest::TempDir dir;
+    auto result = kvtest::runProgram(
+        kBin + "/kvsnap", {"--contact-sheet", kBin + "/kvdownloader", dir.path().string()},
+        kSheetTimeoutMs);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("361 pictures"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find(", 0 problems"), std::string::npos) << result.output;
+    for (const char* page : {"arabic/1-licence.png", "thai/2-settings.png", "hindi/3-running.png",
+                             "korean/4-finish.png", "czech/5-failure.png", "chinesetrad/box-07.png",
+                             "nederland/box-05.png", "turkish/hint.png", "index.png"})
+        EXPECT_GT(fs::file_size(dir.path() / page), 1000u) << page;
+}
+
+// A text too long for its button and a character no font has are both reported, by page.
+TEST(ContactSheet, ReportsATextThatDoesNotFitAndMissingGlyphs) {
+    SkinCopy copy;
+    replaceIn(copy.markup / "language" / "language_german.xml", "name=\"install_btn\" text=\"",
+              "name=\"install_btn\" text=\"Jetzt sofort und ohne weitere Umstände ");
+    replaceIn(copy.markup / "language" / "language_swedish.xml", "name=\"CancelDesText\" text=\"",
+              "name=\"CancelDesText\" text=\"\xEE\x80\x80 ");  // U+E000, private use
+    ASSERT_EQ(copy.pack().exitCode, 0);
+    kvtest::TempDir out;
+    auto result = kvtest::runProgram(kBin + "/kvsnap",
+                                     {"--contact-sheet", copy.zip.string(), out.path().string()},
+                                     kSheetTimeoutMs);
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("german/1-licence: install_btn: text of"), std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("swedish/box-02: msg_describe: 1 missing glyphs"),
+              std::string::npos)
+        << result.output;
+    EXPECT_TRUE(fs::exists(out.path() / "index.png")) << "problems do not stop the sheet";
+}
+
+}  // namespace
