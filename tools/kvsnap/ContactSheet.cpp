@@ -43,15 +43,6 @@ struct LanguageTexts {
     Texts message;  // "message_page"
 };
 
-class SheetWindow : public ui::WindowBase {
-public:
-    explicit SheetWindow(std::string file) : m_file(std::move(file)) {}
-    std::string GetSkinFile() const override { return m_file; }
-
-private:
-    std::string m_file;
-};
-
 Texts pageTexts(const tinyxml2::XMLElement* root, std::string_view page) {
     Texts texts;
     std::function<const tinyxml2::XMLElement*(const tinyxml2::XMLElement*)> find =
@@ -95,27 +86,27 @@ struct Page {
     std::string id;
     std::string markup;
     int height;  // 0: the markup's size
-    std::function<void(SheetWindow&)> prepare;
+    std::function<void(MarkupWindow&)> prepare;
 };
 
 template <typename T = ui::Control>
-T* find(SheetWindow& w, std::string_view name) {
+T* find(MarkupWindow& w, std::string_view name) {
     return w.FindControl<T>(name);
 }
 
-void show(SheetWindow& w, std::string_view name, bool visible) {
+void show(MarkupWindow& w, std::string_view name, bool visible) {
     if (auto* c = find(w, name))
         c->SetVisible(visible);
 }
 
-void select(SheetWindow& w, std::string_view tabs, int page) {
+void select(MarkupWindow& w, std::string_view tabs, int page) {
     if (auto* t = find<ui::TabLayout>(w, tabs))
         t->SelectItem(page);
 }
 
 // What ApplyLanguage does to the main window: every install-page text on the control of its
 // name, the formats filled in, the licence of the language in the licence panel.
-void applyLanguage(SheetWindow& w, int index, const LanguageTexts& texts,
+void applyLanguage(MarkupWindow& w, int index, const LanguageTexts& texts,
                    std::vector<std::string>& notes, const std::string& where) {
     for (const auto& [name, value] : texts.install) {
         std::string shown = value;
@@ -143,7 +134,7 @@ void applyLanguage(SheetWindow& w, int index, const LanguageTexts& texts,
 
 // The installer draws the first caption onto the first slide (dark grey, bold, centred in the
 // band 40 to 140 pixels from its top); a label in the same place stands in for it here.
-void addSlideCaption(SheetWindow& w, const std::string& caption) {
+void addSlideCaption(MarkupWindow& w, const std::string& caption) {
     auto* area = find<ui::Container>(w, "image_play");
     if (!area || caption.empty())
         return;
@@ -161,36 +152,36 @@ void addSlideCaption(SheetWindow& w, const std::string& caption) {
 std::vector<Page> mainPages(int index, const LanguageTexts& texts, std::vector<std::string>& notes,
                             const std::string& language) {
     auto base = [=, &notes](const std::string& id) {
-        return [=, &notes](SheetWindow& w) {
+        return [=, &notes](MarkupWindow& w) {
             applyLanguage(w, index, texts, notes, language + "/" + id);
             for (const char* hidden : {"text_fail_retry", "text_fail_advice", "img_warning"})
                 show(w, hidden, false);
         };
     };
     std::vector<Page> pages;
-    pages.push_back({"1-licence", "InstallMainWnd.xml", 560, [=](SheetWindow& w) {
+    pages.push_back({"1-licence", "InstallMainWnd.xml", 560, [=](MarkupWindow& w) {
                          base("1-licence")(w);
                          select(w, "set_layout", 0);
                      }});
-    pages.push_back({"2-settings", "InstallMainWnd.xml", 560, [=](SheetWindow& w) {
+    pages.push_back({"2-settings", "InstallMainWnd.xml", 560, [=](MarkupWindow& w) {
                          base("2-settings")(w);
                          select(w, "set_layout", 1);
                      }});
-    pages.push_back({"3-running", "InstallMainWnd.xml", 360, [=](SheetWindow& w) {
+    pages.push_back({"3-running", "InstallMainWnd.xml", 360, [=](MarkupWindow& w) {
                          base("3-running")(w);
                          select(w, "main_tablayout", 1);
                          if (auto* p = find<ui::Progress>(w, "install_progress"))
                              p->SetValue(int(kSampleProgress));
                          addSlideCaption(w, text(texts.install, "anima_text_1"));
                      }});
-    pages.push_back({"4-finish", "InstallMainWnd.xml", 360, [=](SheetWindow& w) {
+    pages.push_back({"4-finish", "InstallMainWnd.xml", 360, [=](MarkupWindow& w) {
                          base("4-finish")(w);
                          select(w, "page_layout", 1);
                          if (auto* bg = find(w, "backgroudlayout"))
                              bg->SetBkImage("skin/backgroud_complete.png");
                      }});
     pages.push_back(
-        {"5-failure", "InstallMainWnd.xml", 360, [=](SheetWindow& w) {
+        {"5-failure", "InstallMainWnd.xml", 360, [=](MarkupWindow& w) {
              base("5-failure")(w);
              select(w, "page_layout", 1);
              if (auto* bg = find(w, "backgroudlayout"))
@@ -212,7 +203,7 @@ std::vector<Page> messagePages(const LanguageTexts& texts) {
         std::snprintf(id, sizeof id, "box-%02d", kind);
         pages.push_back(
             {id, k.fromMarkup ? "MessageBox_down.xml" : "MessageBox.xml", 0,
-             [k, texts](SheetWindow& w) {
+             [k, texts](MarkupWindow& w) {
                  if (k.fromMarkup)
                      return;
                  if (auto* icon = find(w, "iconimage"); icon && k.icon != MessageIcon::Unchanged)
@@ -230,7 +221,7 @@ std::vector<Page> messagePages(const LanguageTexts& texts) {
                          c->SetText(key.empty() ? std::string() : text(texts.message, key));
              }});
     }
-    pages.push_back({"hint", "transWnd.xml", 0, [](SheetWindow&) {}});
+    pages.push_back({"hint", "transWnd.xml", 0, [](MarkupWindow&) {}});
     return pages;
 }
 
@@ -378,7 +369,7 @@ bool RenderContactSheet(const std::string& skinPath, const std::string& folder, 
         languages.push_back(row.name);
         rows.emplace_back();
         for (const Page& page : pages) {
-            SheetWindow window(page.markup);
+            MarkupWindow window(page.markup);
             window.SetSkinPackage(skin);
             if (!window.Create(nullptr, page.markup)) {
                 error = "the window of " + page.markup + " could not be made";

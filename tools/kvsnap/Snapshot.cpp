@@ -24,15 +24,6 @@ constexpr uint32_t kSkinId = 138;
 // Larger inputs are not skins; reading them whole would only cost memory.
 constexpr uintmax_t kMaxInputBytes = 512ull << 20;
 
-class SnapshotWindow : public ui::WindowBase {
-public:
-    explicit SnapshotWindow(std::string file) : m_file(std::move(file)) {}
-    std::string GetSkinFile() const override { return m_file; }
-
-private:
-    std::string m_file;
-};
-
 bool readWhole(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
     std::error_code ec;
     const uintmax_t size = fs::file_size(path, ec);
@@ -109,7 +100,8 @@ bool ParseArguments(const std::vector<std::string>& args, Request& request, std:
             const auto parsed = std::from_chars(first, last, index);
             if (eq == std::string::npos || eq == 0 || first == last || parsed.ec != std::errc() ||
                 parsed.ptr != last || index < 0) {
-                error = "--select takes TABLAYOUT=INDEX with INDEX 0 or more, not \"" + value + "\"";
+                error =
+                    "--select takes TABLAYOUT=INDEX with INDEX 0 or more, not \"" + value + "\"";
                 return false;
             }
             request.selections.emplace_back(value.substr(0, eq), index);
@@ -171,7 +163,7 @@ std::vector<std::string> Render(const Request& request) {
     }
 
     auto* backend = ui::headless::HeadlessBackend::Install();
-    SnapshotWindow window(request.markup);
+    MarkupWindow window(request.markup);
     window.SetSkinPackage(skin);
     if (!window.Create(nullptr, request.markup))
         return {"the window could not be made"};

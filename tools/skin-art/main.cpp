@@ -531,41 +531,29 @@ void exclamation(cairo_t* cr, double cx, double cy, double r, Rgb ink) {
     cairo_fill(cr);
 }
 
+// A round badge: a disc of `fill` with a mark drawn on it.
+void badge(Writer& out, const std::string& name, int size, Rgb fill,
+           const std::function<void(cairo_t*, double c, double r)>& mark) {
+    Canvas c(size, size);
+    const double centre = size / 2.0;
+    disc(c.cr(), centre, centre, centre - 1);
+    color(c.cr(), fill);
+    cairo_fill(c.cr());
+    mark(c.cr(), centre, centre - 1);
+    out.png(name, c);
+}
+
 void icons(Writer& out) {
-    {
-        Canvas c(32, 32);
-        disc(c.cr(), 16, 16, 15);
-        color(c.cr(), kBrand);
-        cairo_fill(c.cr());
-        questionMark(c.cr(), 16, 16, 15);
-        out.png("skin/message_help.png", c);
-    }
-    {
-        Canvas c(32, 32);
-        disc(c.cr(), 16, 16, 15);
-        color(c.cr(), kWarning);
-        cairo_fill(c.cr());
-        exclamation(c.cr(), 16, 16, 15, kWhite);
-        out.png("skin/message_exclamation.png", c);
-    }
+    badge(out, "skin/message_help.png", 32, kBrand,
+          [](cairo_t* cr, double c, double r) { questionMark(cr, c, c, r); });
+    badge(out, "skin/message_exclamation.png", 32, kWarning,
+          [](cairo_t* cr, double c, double r) { exclamation(cr, c, c, r, kWhite); });
     // The finish page's marks sit on an opaque white disc: the warning is placed exactly over
     // the success mark, so a failure hides it completely.
-    {
-        Canvas c(48, 48);
-        disc(c.cr(), 24, 24, 23);
-        color(c.cr(), kWhite);
-        cairo_fill(c.cr());
-        exclamation(c.cr(), 24, 24, 20, kWarning);
-        out.png("skin/warning.png", c);
-    }
-    {
-        Canvas c(48, 48);
-        disc(c.cr(), 24, 24, 23);
-        color(c.cr(), kWhite);
-        cairo_fill(c.cr());
-        checkMark(c.cr(), 8, 8, 32, kSuccess, 3.5);
-        out.png("skin/finish_ok.png", c);
-    }
+    badge(out, "skin/warning.png", 48, kWhite,
+          [](cairo_t* cr, double c, double) { exclamation(cr, c, c, 20, kWarning); });
+    badge(out, "skin/finish_ok.png", 48, kWhite,
+          [](cairo_t* cr, double, double) { checkMark(cr, 8, 8, 32, kSuccess, 3.5); });
 }
 
 // ---- launch hint ----------------------------------------------------------------------------
