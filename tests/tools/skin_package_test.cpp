@@ -23,7 +23,7 @@ const std::string kBin = KV_BIN_DIR;
 const fs::path kSkinSource = fs::path(KV_SOURCE_DIR) / "skin";
 const fs::path kSkinArt = fs::path(KV_BIN_DIR).parent_path() / "skin-art";
 
-// The contact sheet renders 361 pictures; a sanitizer build takes its time over them.
+// The contact sheet renders 381 pictures; a sanitizer build takes its time over them.
 constexpr int kSheetTimeoutMs = 600000;
 
 kvtest::RunResult kvres(const std::vector<std::string>& args) {
@@ -151,6 +151,11 @@ TEST(KvresLint, NamesTheBrokenPartOfADamagedCopy) {
                        "<ListLabelElement text=\" Svenska\" tooltip=\" Svenska\" />", "");
          },
          {"InstallSetting.xml: language_combox: has 19 items"}},
+        {"a language item without its leading blank",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "InstallSetting.xml", "text=\" Español\"", "text=\"Español\"");
+         },
+         {"InstallSetting.xml: language_combox: item 4 (\"Español\") needs a leading blank"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.damage);
@@ -232,11 +237,12 @@ TEST(ContactSheet, EveryPageInEveryLanguageFitsAndHasItsGlyphs) {
         kBin + "/kvsnap", {"--contact-sheet", kBin + "/kvdownloader", dir.path().string()},
         kSheetTimeoutMs);
     EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_NE(result.output.find("361 pictures"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("381 pictures"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find(", 0 problems"), std::string::npos) << result.output;
-    for (const char* page : {"arabic/1-licence.png", "thai/2-settings.png", "hindi/3-running.png",
-                             "korean/4-finish.png", "czech/5-failure.png", "chinesetrad/box-07.png",
-                             "nederland/box-05.png", "turkish/hint.png", "index.png"})
+    for (const char* page :
+         {"arabic/1-licence.png", "thai/2-settings.png", "hindi/3-running.png",
+          "korean/4-finish.png", "malay/4-finish-hint.png", "czech/5-failure.png",
+          "chinesetrad/box-07.png", "nederland/box-05.png", "turkish/hint.png", "index.png"})
         EXPECT_TRUE(fs::is_regular_file(dir.path() / page)) << page;
 }
 

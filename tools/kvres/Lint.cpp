@@ -325,8 +325,18 @@ private:
                 if (!name || std::string_view(name) != "language_combox")
                     return;
                 int items = 0;
-                for (auto* c = e.FirstChildElement(); c; c = c->NextSiblingElement())
-                    items += iequals(c->Name(), "ListLabelElement");
+                for (auto* c = e.FirstChildElement(); c; c = c->NextSiblingElement()) {
+                    if (!iequals(c->Name(), "ListLabelElement"))
+                        continue;
+                    ++items;
+                    // The list shows each name after a blank, the tooltip the same text.
+                    const std::string text = c->Attribute("text") ? c->Attribute("text") : "";
+                    const char* tooltip = c->Attribute("tooltip");
+                    if (text.size() < 2 || text[0] != ' ' || !tooltip || text != tooltip)
+                        add("InstallSetting.xml", "language_combox",
+                            "item " + std::to_string(items) + " (\"" + text +
+                                "\") needs a leading blank and the same text as its tooltip");
+                }
                 if (items != kLanguageCount)
                     add("InstallSetting.xml", "language_combox",
                         "has " + std::to_string(items) + " items, one per language (" +

@@ -180,6 +180,20 @@ std::vector<Page> mainPages(int index, const LanguageTexts& texts, std::vector<s
                          if (auto* bg = find(w, "backgroudlayout"))
                              bg->SetBkImage("skin/backgroud_complete.png");
                      }});
+    pages.push_back({"4-finish-hint", "InstallMainWnd.xml", 360, [=](MarkupWindow& w) {
+                         // A product that is not started from here: the shortcut hint, in the
+                         // font the program names for it.
+                         base("4-finish-hint")(w);
+                         select(w, "page_layout", 1);
+                         if (auto* bg = find(w, "backgroudlayout"))
+                             bg->SetBkImage("skin/backgroud_complete.png");
+                         show(w, "start_app", false);
+                         show(w, "text_startshortcut", true);
+                         if (auto* hint = find(w, "text_startshortcut"))
+                             hint->SetText("{f 18}" +
+                                           text(texts.message, "ClickShortcutToLaunchText") +
+                                           "{/f}");
+                     }});
     pages.push_back(
         {"5-failure", "InstallMainWnd.xml", 360, [=](MarkupWindow& w) {
              base("5-failure")(w);
