@@ -7,12 +7,14 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Lint.h"
 #include "test_support.h"
+#include "ui/Image.h"
 
 namespace fs = std::filesystem;
 
@@ -229,6 +231,55 @@ TEST(KvresPack, FoldersThatBothHoldAFileAreRefused) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.output.find("skin/logo.png"), std::string::npos) << result.output;
     EXPECT_FALSE(fs::exists(zip));
+}
+
+std::map<std::string, std::string> filesBelow(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), root).generic_string()] =
+                kvtest::readFile(entry.path());
+    return files;
+}
+
+// The build draws the pictures afresh; the same sources must give the same package.
+TEST(SkinArt, DrawsTheSamePicturesEveryTime) {
+    kvtest::TempDir dir;
+    for (const char* run : {"one", "two"}) {
+        auto result = kvtest::runProgram(kBin + "/skin-art", {(dir.path() / run).string()});
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+    }
+    const auto one = filesBelow(dir.path() / "one");
+    EXPECT_EQ(one, filesBelow(dir.path() / "two"));
+    EXPECT_GT(one.size(), 50u);
+    for (const auto& [name, bytes] : one)
+        EXPECT_EQ(name.find(".partial"), std::string::npos) << name;
+}
+
+// The scroll bar bitmap keeps straight alpha: its round thumb ends fade out, its middle is
+// the palette's colour, not a darkened one.
+TEST(SkinArt, ScrollBarBitmapKeepsItsColoursAndAlpha) {
+    const std::string bytes = kvtest::readFile(kSkinArt / "scrollbar.bmp");
+    auto image = ui::DecodeImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->Width(), 24);
+    ASSERT_EQ(image->Height(), 24);
+    auto pixel = [&](int x, int y) { return image->PixelAt(x, y); };
+    EXPECT_EQ(pixel(4, 12), 0xFFC5D0D3u) << std::hex << pixel(4, 12);    // normal thumb
+    EXPECT_EQ(pixel(20, 12), 0xFF0E5E6Fu) << std::hex << pixel(20, 12);  // pushed thumb
+    EXPECT_EQ(pixel(0, 12) >> 24, 0u) << "outside the thumb stays transparent";
+    // The rounded end has part-covered pixels; they keep the thumb's colour, only their alpha
+    // is less.
+    uint32_t part = 0;
+    for (int y = 0; y < 4 && !part; ++y)
+        for (int x = 0; x < 8 && !part; ++x)
+            if ((pixel(x, y) >> 24) >= 64 && (pixel(x, y) >> 24) <= 224)
+                part = pixel(x, y);
+    ASSERT_NE(part, 0u) << "no part-covered pixel at the thumb's end";
+    for (int shift : {0, 8, 16}) {
+        const int got = int((part >> shift) & 0xFF), want = int((0xC5D0D3u >> shift) & 0xFF);
+        EXPECT_NEAR(got, want, 4) << "channel at bit " << shift << std::hex << " of " << part;
+    }
 }
 
 TEST(ContactSheet, EveryPageInEveryLanguageFitsAndHasItsGlyphs) {
