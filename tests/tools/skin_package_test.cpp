@@ -153,6 +153,28 @@ TEST(KvresLint, NamesTheBrokenPartOfADamagedCopy) {
                        "<ListLabelElement text=\" Svenska\" tooltip=\" Svenska\" />", "");
          },
          {"InstallSetting.xml: language_combox: has 19 items"}},
+        {"a text names a font the window lacks",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "language" / "language_spanish.xml",
+                       "name=\"install_btn\" text=\"", "name=\"install_btn\" text=\"{f 40}");
+         },
+         {"language/language_spanish.xml: install_btn: uses font 40 but InstallMainWnd.xml has "
+          "19"}},
+        {"a language file is missing",
+         [](const SkinCopy& s) { fs::remove(s.markup / "language" / "language_nederland.xml"); },
+         {"language/language_nederland.xml: missing"}},
+        {"a language file without its message page",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "language" / "language_thai.xml", "name=\"message_page\"",
+                       "name=\"messages\"");
+         },
+         {"language/language_thai.xml: message_page: no page of this name"}},
+        {"a configuration label is missing",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "configure" / "configure.xml", "name=\"Gif_duration\"",
+                       "name=\"Gif_seconds\"");
+         },
+         {"configure/configure.xml: Gif_duration: no control of this name"}},
         {"a language item without its leading blank",
          [](const SkinCopy& s) {
              replaceIn(s.markup / "InstallSetting.xml", "text=\" Español\"", "text=\"Español\"");
