@@ -160,6 +160,19 @@ TEST(KvresLint, NamesTheBrokenPartOfADamagedCopy) {
          },
          {"language/language_spanish.xml: install_btn: uses font 40 but InstallMainWnd.xml has "
           "19"}},
+        {"a font number past any font list",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "language" / "language_italiano.xml",
+                       "name=\"browser_btn\" text=\"",
+                       "name=\"browser_btn\" text=\"{f 99999999999}");
+         },
+         {"language/language_italiano.xml: browser_btn: uses font 99999999999"}},
+        {"an image attribute the framework cannot read",
+         [](const SkinCopy& s) {
+             replaceIn(s.markup / "transWnd.xml", "bkimage=\"skin/gif/bg00.png\"",
+                       "bkimage=\"file='skin/gif/bg00.png\"");
+         },
+         {"transWnd.xml: file='skin/gif/bg00.png: bkimage cannot be read"}},
         {"a language file is missing",
          [](const SkinCopy& s) { fs::remove(s.markup / "language" / "language_nederland.xml"); },
          {"language/language_nederland.xml: missing"}},

@@ -6,10 +6,10 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 
 #include "LanguageTable.h"
+#include "ui/Attributes.h"
 #include "ui/Image.h"
 
 namespace kvres {
@@ -193,17 +193,6 @@ bool endsWithImage(std::string_view attribute) {
     return iequals(attribute.substr(attribute.size() - kSuffix.size()), kSuffix);
 }
 
-// The file of an image attribute: a bare path or file='…' in a list of key='value' parts.
-std::string imageFile(const std::string& value) {
-    static const std::regex kFile(R"(file\s*=\s*'([^']*)')", std::regex::icase);
-    std::smatch m;
-    if (std::regex_search(value, m, kFile))
-        return m[1];
-    if (value.find('=') != std::string::npos)
-        return {};
-    return value;
-}
-
 class Linter {
 public:
     explicit Linter(const ui::ZipArchive& package) : m_package(package) {}
@@ -348,12 +337,24 @@ private:
     // {f N} tags must name a font the window has, or the text falls back to the default font.
     void fontTags(const std::string& file, const std::string& label, const std::string& text,
                   int fonts, const char* window) {
-        static const std::regex kTag(R"(\{f\s+(\d+)\})");
-        for (std::sregex_iterator it(text.begin(), text.end(), kTag), end; it != end; ++it) {
-            const int index = std::stoi((*it)[1]);
-            if (fonts > 0 && index >= fonts)
+        for (size_t at = text.find("{f"); at != std::string::npos; at = text.find("{f", at + 2)) {
+            size_t i = at + 2;
+            if (i >= text.size() || text[i] != ' ')
+                continue;
+            while (i < text.size() && text[i] == ' ')
+                ++i;
+            const size_t digits = i;
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+                ++i;
+            if (i == digits || i >= text.size() || text[i] != '}')
+                continue;
+            // More digits than any font list has entries: report it as it stands.
+            const std::optional<int> index =
+                i - digits <= 6 ? ui::ParseInt(std::string_view(text).substr(digits, i - digits))
+                                : std::nullopt;
+            if (fonts > 0 && (!index || *index >= fonts))
                 add(file, label,
-                    "uses font " + std::to_string(index) + " but " + window + " has " +
+                    "uses font " + text.substr(digits, i - digits) + " but " + window + " has " +
                         std::to_string(fonts));
         }
     }
@@ -430,8 +431,17 @@ private:
         return image;
     }
 
+    // Each image attribute read as the framework reads it.
+    void markupImage(const std::string& file, std::string_view attribute, std::string_view value) {
+        std::string error;
+        const auto ref = ui::ParseImageRef(value, &error);
+        if (!ref)
+            add(file, std::string(value), std::string(attribute) + " cannot be read: " + error);
+        else if (!ref->file.empty())
+            picture(file, ref->file, "named by " + std::string(attribute));
+    }
+
     void markupImages() {
-        static const std::regex kNested(R"(([A-Za-z]*image)\s*=\s*\"([^\"]*)\")");
         for (const std::string& name : m_package.EntryNames()) {
             if (name.size() < 4 || !iequals(name.substr(name.size() - 4), ".xml") ||
                 iequals(name.substr(0, 9), "language/"))
@@ -441,21 +451,21 @@ private:
                 continue;
             collect(doc->RootElement(), [&](const tinyxml2::XMLElement& e) {
                 for (auto* a = e.FirstAttribute(); a; a = a->Next()) {
-                    std::vector<std::string> values;
                     if (endsWithImage(a->Name()))
-                        values.push_back(a->Value());
+                        markupImage(name, a->Name(), a->Value());
                     // A Default's value is a list of attributes of its own.
-                    if (iequals(e.Name(), "Default") && iequals(a->Name(), "value")) {
-                        const std::string v = a->Value();
-                        for (std::sregex_iterator it(v.begin(), v.end(), kNested), end; it != end;
-                             ++it)
-                            values.push_back((*it)[2]);
+                    if (!iequals(e.Name(), "Default") || !iequals(a->Name(), "value"))
+                        continue;
+                    std::string error;
+                    const auto list = ui::ParseAttributeList(a->Value(), &error);
+                    if (!list) {
+                        add(name, e.Attribute("name") ? e.Attribute("name") : "Default",
+                            "its value cannot be read: " + error);
+                        continue;
                     }
-                    for (const std::string& value : values) {
-                        const std::string file = imageFile(value);
-                        if (!file.empty())
-                            picture(name, file, std::string("named by ") + a->Name());
-                    }
+                    for (const auto& [attribute, value] : *list)
+                        if (endsWithImage(attribute))
+                            markupImage(name, attribute, value);
                 }
             });
         }
