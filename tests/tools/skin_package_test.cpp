@@ -247,6 +247,9 @@ TEST(KvresLint, FormatTextsTakeExactlyOneArgumentOfTheirKind) {
         {"50 % done %f", 'f', false},
         {"no conversion", 's', false},
         {"%n%f", 'f', false},
+        {"%.99f", 'f', true},
+        {"%.999999999f", 'f', false},
+        {"%100000s", 's', false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(kvres::checkFormat(c.format, c.kind).empty(), c.ok)

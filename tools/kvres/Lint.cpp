@@ -179,6 +179,8 @@ constexpr int kAnimationFrames = 21;
 constexpr int kSlideWidth = 650, kSlideHeight = 300;
 // The program writes the finish page's launch hint inside {f 18}.
 constexpr int kLaunchHintFont = 18;
+// A width or precision of more digits than this makes printf build a huge field.
+constexpr size_t kMaxFieldDigits = 2;
 // Slide pictures are looked for up to this number; a gap below it is reported.
 constexpr int kMaxSlides = 99;
 
@@ -533,13 +535,16 @@ std::string checkFormat(const std::string& text, char kind) {
             continue;
         while (i < text.size() && std::string_view("-+ #0'").find(text[i]) != std::string::npos)
             ++i;
+        bool tooWide = false;
         auto digitsOrStar = [&]() -> bool {
             if (i < text.size() && text[i] == '*') {
                 ++i;
                 return true;
             }
+            const size_t digits = i;
             while (i < text.size() && text[i] >= '0' && text[i] <= '9')
                 ++i;
+            tooWide = tooWide || i - digits > kMaxFieldDigits;
             return false;
         };
         bool star = digitsOrStar();
@@ -550,6 +555,8 @@ std::string checkFormat(const std::string& text, char kind) {
         const std::string spec = text.substr(start, i - start + 1);
         if (star)
             return "\"" + spec + "\" reads a width or precision argument";
+        if (tooWide)
+            return "\"" + spec + "\" asks for a field wider than any window";
         const size_t lengthStart = i;
         while (i < text.size() && std::string_view("hlLqjzt").find(text[i]) != std::string::npos)
             ++i;
