@@ -35,6 +35,8 @@ constexpr const char* kSampleInstallPath = "/opt/Quenlake/Kestrova Editor";
 constexpr int kIndexScale = 4;
 constexpr int kIndexGap = 8;
 constexpr int kIndexLabelWidth = 120;
+// Wide enough for any language name in the list.
+constexpr int kItemMeasureWidth = 1000;
 
 using Texts = std::map<std::string, std::string>;
 
@@ -252,10 +254,26 @@ void checkTexts(ui::Control* c, int clientHeight, const std::string& where,
                 std::vector<std::string>& problems) {
     if (!c->IsVisible() || c->GetPos().top >= clientHeight)
         return;
+    // A list's items are measured when it opens; here only their glyphs are counted.
+    if (auto* combo = dynamic_cast<ui::Combo*>(c); combo && c->GetManager()) {
+        for (int i = 0; i < combo->GetCount(); ++i) {
+            const ui::ListLabelElement* item = combo->GetItemAt(i);
+            if (!item || !item->IsVisible())
+                continue;
+            ui::TextStyle style;
+            style.font = c->GetManager()->GetFont(item->GetFont());
+            ui::TextLayout layout(ui::ParseInlineTags(item->GetText()), style, kItemMeasureWidth);
+            if (layout.UnknownGlyphCount() > 0)
+                problems.push_back(where + ": " + c->GetName() + ": item \"" + item->GetText() +
+                                   "\": " + std::to_string(layout.UnknownGlyphCount()) +
+                                   " missing glyphs");
+        }
+        return;
+    }
     auto* label = dynamic_cast<ui::Label*>(c);
     const bool scrolls = dynamic_cast<ui::RichEdit*>(c) || inside(c, "license_text_layout");
-    if (label && !scrolls && !dynamic_cast<ui::Combo*>(c) && !label->GetText().empty() &&
-        (label->GetTextColor().argb >> 24) != 0 && c->GetManager()) {
+    if (label && !scrolls && !label->GetText().empty() && (label->GetTextColor().argb >> 24) != 0 &&
+        c->GetManager()) {
         const ui::PaintManager& pm = *c->GetManager();
         const ui::Rect box = c->GetPos().Deflate(label->GetTextPadding());
         ui::TextStyle style;
