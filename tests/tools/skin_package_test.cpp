@@ -335,13 +335,16 @@ TEST(ContactSheet, EveryPageInEveryLanguageFitsAndHasItsGlyphs) {
         EXPECT_TRUE(fs::is_regular_file(dir.path() / page)) << page;
 }
 
-// A text too long for its button and a character no font has are both reported, by page.
+// A text too long for its button and characters no font has (in a text, in a language name) are
+// all reported, by page.
 TEST(ContactSheet, ReportsATextThatDoesNotFitAndMissingGlyphs) {
     SkinCopy copy;
     replaceIn(copy.markup / "language" / "language_german.xml", "name=\"install_btn\" text=\"",
               "name=\"install_btn\" text=\"Jetzt sofort und ohne weitere Umstände ");
     replaceIn(copy.markup / "language" / "language_swedish.xml", "name=\"CancelDesText\" text=\"",
               "name=\"CancelDesText\" text=\"\xEE\x80\x80 ");  // U+E000, private use
+    replaceIn(copy.markup / "InstallSetting.xml", "text=\" Svenska\"",
+              "text=\" Svenska\xEE\x80\x80\"");
     ASSERT_EQ(copy.pack().exitCode, 0);
     kvtest::TempDir out;
     auto result = kvtest::runProgram(kBin + "/kvsnap",
@@ -351,6 +354,9 @@ TEST(ContactSheet, ReportsATextThatDoesNotFitAndMissingGlyphs) {
     EXPECT_NE(result.output.find("german/1-licence: install_btn: text of"), std::string::npos)
         << result.output;
     EXPECT_NE(result.output.find("swedish/box-02: msg_describe: 1 missing glyphs"),
+              std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("czech/2-settings: language_combox: item \" Svenska"),
               std::string::npos)
         << result.output;
     EXPECT_TRUE(fs::exists(out.path() / "index.png")) << "problems do not stop the sheet";
