@@ -652,23 +652,24 @@ void editorWindow(cairo_t* cr, double x, double y, double w, double h, uint32_t 
     cairo_restore(cr);
 }
 
+// One slide: the light sky, then what `draw` puts on it.
+void slide(Writer& out, int number, const std::function<void(cairo_t*)>& draw) {
+    Canvas c(650, 300);
+    slideBackground(c.cr());
+    draw(c.cr());
+    out.png("skin/anima/" + std::to_string(number) + ".png", c);
+}
+
 void slides(Writer& out) {
-    {
-        // 1: large documents open at once — a window with a long scrolling text.
-        Canvas c(650, 300);
-        cairo_t* cr = c.cr();
-        slideBackground(cr);
+    // 1: large documents open at once — a window with a long scrolling text.
+    slide(out, 1, [](cairo_t* cr) {
         editorWindow(cr, 125, 150, 400, 190, 11);
         roundRect(cr, 515, 172, 4, 60, 2);
         color(cr, kBrand, 0.7);
         cairo_fill(cr);
-        out.png("skin/anima/1.png", c);
-    }
-    {
-        // 2: every version kept — stacked windows and a timeline of saved versions.
-        Canvas c(650, 300);
-        cairo_t* cr = c.cr();
-        slideBackground(cr);
+    });
+    // 2: every version kept — stacked windows and a timeline of saved versions.
+    slide(out, 2, [](cairo_t* cr) {
         editorWindow(cr, 205, 158, 360, 180, 21);
         editorWindow(cr, 185, 170, 360, 180, 22);
         editorWindow(cr, 165, 182, 360, 180, 23);
@@ -685,13 +686,9 @@ void slides(Writer& out) {
             cairo_set_line_width(cr, 2);
             cairo_stroke(cr);
         }
-        out.png("skin/anima/2.png", c);
-    }
-    {
-        // 3: working together — one window, two coloured cursors, two people.
-        Canvas c(650, 300);
-        cairo_t* cr = c.cr();
-        slideBackground(cr);
+    });
+    // 3: working together — one window, two coloured cursors, two people.
+    slide(out, 3, [](cairo_t* cr) {
         editorWindow(cr, 145, 150, 360, 190, 31);
         const Rgb people[] = {hex(0xD97706), hex(0x7C3AED)};
         const double cursorX[] = {330, 290}, cursorY[] = {201, 246};
@@ -714,8 +711,7 @@ void slides(Writer& out) {
             cairo_arc(cr, ax, ay + 13, 10, kPi, 2 * kPi);
             cairo_fill(cr);
         }
-        out.png("skin/anima/3.png", c);
-    }
+    });
 }
 
 }  // namespace
