@@ -50,7 +50,7 @@ bool Button::WantsMouse(Point) const {
 
 void Button::SetEnabled(bool enabled) {
     if (!enabled)
-        m_hot = m_pushed = m_captured = false;
+        m_hot = m_pushed = m_captured = m_onLink = false;
     Label::SetEnabled(enabled);
 }
 
@@ -58,24 +58,16 @@ void Button::DoEvent(UiEvent& event) {
     using T = UiEvent::Type;
     switch (event.type) {
         case T::MouseEnter:
-            if (IsEnabled())
+        case T::MouseMove:
+            // The link under the pointer takes its hover colour (the label's part).
+            Label::DoEvent(event);
+            if (event.type == T::MouseEnter && IsEnabled())
                 m_hot = true;
             if (GetManager())
                 GetManager()->SetHandCursor(IsEnabled());
-            Invalidate();
-            break;
-        case T::MouseLeave:
-            m_hot = false;
-            Invalidate();
-            break;
-        case T::ButtonDown:
-            if (!IsEnabled())
-                break;
-            m_captured = m_pushed = true;
-            Invalidate();
-            break;
-        case T::MouseMove:
-            if (m_captured) {
+            if (event.type == T::MouseEnter)
+                Invalidate();
+            if (event.type == T::MouseMove && m_captured) {
                 const bool inside = m_rect.Contains(event.point);
                 if (inside != m_pushed) {
                     m_pushed = inside;
@@ -83,7 +75,29 @@ void Button::DoEvent(UiEvent& event) {
                 }
             }
             break;
+        case T::MouseLeave:
+            Label::DoEvent(event);
+            m_hot = false;
+            Invalidate();
+            break;
+        case T::ButtonDown:
+            if (!IsEnabled())
+                break;
+            // A press on a link in the text belongs to the link, not to the button.
+            m_onLink = LinkAtPoint(event.point) >= 0;
+            if (m_onLink) {
+                Label::DoEvent(event);
+                break;
+            }
+            m_captured = m_pushed = true;
+            Invalidate();
+            break;
         case T::ButtonUp: {
+            if (m_onLink) {
+                m_onLink = false;
+                Label::DoEvent(event);  // sends "link" when released on the same link
+                break;
+            }
             const bool activate = m_captured && m_rect.Contains(event.point);
             m_captured = m_pushed = false;
             Invalidate();

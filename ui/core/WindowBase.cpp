@@ -215,7 +215,7 @@ LResult WindowBase::HandleMessage(unsigned message, WParam wParam, LParam lParam
         case kWmKeyDown:
             if ((wParam == kVkReturn || wParam == kVkEscape) && ResponseDefaultKeyEvent(wParam))
                 return 0;
-            m_pm.OnKeyDown(wParam);
+            m_pm.OnKeyDown(wParam, (lParam & kKeyShift) != 0);
             return 0;
         case kWmChar:
             m_pm.OnChar(utf8(uint32_t(wParam)));

@@ -48,7 +48,27 @@ GtkBackend* Install() {
     return raw;
 }
 
-GtkBackend::GtkBackend() = default;
+namespace {
+
+GdkMonitor* primaryMonitor() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+    if (!monitor && display && gdk_display_get_n_monitors(display) > 0)
+        monitor = gdk_display_get_monitor(display, 0);
+    return monitor;
+}
+
+}  // namespace
+
+GtkBackend::GtkBackend() {
+    if (GdkMonitor* monitor = primaryMonitor()) {
+        GdkRectangle area;
+        gdk_monitor_get_geometry(monitor, &area);
+        const int scale = std::max(1, gdk_monitor_get_scale_factor(monitor));
+        m_metrics.pixels = {area.width * scale, area.height * scale};
+        m_metrics.scale = scale;
+    }
+}
 
 GtkBackend::~GtkBackend() {
     if (!m_hosts.empty())
@@ -149,10 +169,7 @@ void GtkBackend::ShowSystemMessage(WindowHost* owner, const std::string& caption
 }
 
 Size GtkBackend::GetScreenSize() const {
-    GdkDisplay* display = gdk_display_get_default();
-    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
-    if (!monitor && display && gdk_display_get_n_monitors(display) > 0)
-        monitor = gdk_display_get_monitor(display, 0);
+    GdkMonitor* monitor = primaryMonitor();
     if (!monitor)
         return {};
     GdkRectangle area;

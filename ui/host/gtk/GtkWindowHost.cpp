@@ -182,7 +182,14 @@ void GtkWindowHost::Restore() {
 }
 
 void GtkWindowHost::SetInputEnabled(bool enabled) {
+    // Insensitive widgets still let keys and the window manager's close reach the toplevel:
+    // every handler checks the flag as well.
+    m_inputEnabled = enabled;
     gtk_widget_set_sensitive(m_overlay, enabled);
+    if (!enabled) {
+        pm().OnMouseLeave();
+        pm().SetHandCursor(false);
+    }
 }
 
 void GtkWindowHost::SetIcon(std::shared_ptr<const Image> icon) {
@@ -331,7 +338,7 @@ gboolean GtkWindowHost::onDraw(GtkWidget*, cairo_t* cr, gpointer self) {
 
 gboolean GtkWindowHost::onButtonPress(GtkWidget*, GdkEventButton* e, gpointer self) {
     auto* host = static_cast<GtkWindowHost*>(self);
-    if (e->type != GDK_BUTTON_PRESS || e->button != 1)
+    if (e->type != GDK_BUTTON_PRESS || e->button != 1 || !host->m_inputEnabled)
         return TRUE;
     host->m_pressRoot = {int(e->x_root), int(e->y_root)};
     host->m_pressTime = e->time;
@@ -342,13 +349,16 @@ gboolean GtkWindowHost::onButtonPress(GtkWidget*, GdkEventButton* e, gpointer se
 }
 
 gboolean GtkWindowHost::onButtonRelease(GtkWidget*, GdkEventButton* e, gpointer self) {
-    if (e->button == 1)
-        static_cast<GtkWindowHost*>(self)->pm().OnMouseUp({int(e->x), int(e->y)});
+    auto* host = static_cast<GtkWindowHost*>(self);
+    if (e->button == 1 && host->m_inputEnabled)
+        host->pm().OnMouseUp({int(e->x), int(e->y)});
     return TRUE;
 }
 
 gboolean GtkWindowHost::onMotion(GtkWidget*, GdkEventMotion* e, gpointer self) {
-    static_cast<GtkWindowHost*>(self)->pm().OnMouseMove({int(e->x), int(e->y)});
+    auto* host = static_cast<GtkWindowHost*>(self);
+    if (host->m_inputEnabled)
+        host->pm().OnMouseMove({int(e->x), int(e->y)});
     return TRUE;
 }
 
@@ -366,18 +376,23 @@ gboolean GtkWindowHost::onScroll(GtkWidget*, GdkEventScroll* e, gpointer self) {
         notches = -1;
     else if (e->direction == GDK_SCROLL_SMOOTH)
         notches = e->delta_y < 0 ? 1 : e->delta_y > 0 ? -1 : 0;
-    if (notches)
-        static_cast<GtkWindowHost*>(self)->pm().OnMouseWheel({int(e->x), int(e->y)}, notches);
+    auto* host = static_cast<GtkWindowHost*>(self);
+    if (notches && host->m_inputEnabled)
+        host->pm().OnMouseWheel({int(e->x), int(e->y)}, notches);
     return TRUE;
 }
 
 gboolean GtkWindowHost::onKeyPress(GtkWidget*, GdkEventKey* e, gpointer self) {
     auto* host = static_cast<GtkWindowHost*>(self);
+    // The owner of a running modal window takes no key, not even into its native entry.
+    if (!host->m_inputEnabled)
+        return TRUE;
     // While the native entry edits, keys are its own.
     if (host->m_editing && gtk_widget_has_focus(host->m_entry))
         return FALSE;
     if (const WParam vk = virtualKey(e->keyval)) {
-        host->m_window.SendMessage(kWmKeyDown, vk, 0);
+        const bool shift = (e->state & GDK_SHIFT_MASK) || e->keyval == GDK_KEY_ISO_Left_Tab;
+        host->m_window.SendMessage(kWmKeyDown, vk, shift ? kKeyShift : 0);
         return TRUE;
     }
     if (const guint32 cp = gdk_keyval_to_unicode(e->keyval);
@@ -389,8 +404,11 @@ gboolean GtkWindowHost::onKeyPress(GtkWidget*, GdkEventKey* e, gpointer self) {
 }
 
 gboolean GtkWindowHost::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
-    // Alt+F4 and the window manager's close arrive as the system close command.
-    static_cast<GtkWindowHost*>(self)->m_window.SendMessage(kWmSysCommand, kScClose, 0);
+    // Alt+F4 and the window manager's close arrive as the system close command; the owner of
+    // a running modal window ignores them, as it ignores every other input.
+    auto* host = static_cast<GtkWindowHost*>(self);
+    if (host->m_inputEnabled)
+        host->m_window.SendMessage(kWmSysCommand, kScClose, 0);
     return TRUE;
 }
 

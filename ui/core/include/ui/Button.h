@@ -4,7 +4,9 @@
 //   normalimage, hotimage, pushedimage, focusedimage, disabledimage, foreimage (drawn on top),
 //   hottextcolor, pushedtextcolor, focusedtextcolor, hotbkcolor.
 // A state without its own image uses the normal one. "click" is sent when the mouse is
-// released over the button it was pressed on, or on Space/Return while it has the focus.
+// released over the button it was pressed on, or on Space/Return while it has the focus. A link
+// in the text ({a}…{/a}) behaves as in a label: pressed and released on it, it sends "link"
+// (sender: the button) instead of "click".
 
 #include "ui/Label.h"
 
@@ -45,6 +47,7 @@ protected:
     bool m_hot = false;
     bool m_pushed = false;
     bool m_captured = false;
+    bool m_onLink = false;  // the press began on a link of the text
 };
 
 }  // namespace ui

@@ -112,16 +112,20 @@ public:
     void OnMouseUp(Point point);
     void OnMouseLeave();
     void OnMouseWheel(Point point, int notches);
-    // True when a control used the key.
-    bool OnKeyDown(WParam key);
+    // True when a control used the key. Tab moves the focus (back with `shift`) and shows the
+    // focus mark until the next mouse press.
+    bool OnKeyDown(WParam key, bool shift = false);
     void OnChar(const std::string& text);
     bool IsInCaption(Point point) const;
     Control* GetHot() const { return m_hot; }
     Control* GetCaptured() const { return m_captured; }
     Control* GetFocus() const { return m_focus; }
     void SetFocus(Control* control);
-    // Moves the focus to the next focusable shown control (Tab order = document order).
+    // Moves the focus to the next shown tab stop (Tab order = document order).
     bool FocusNext(bool forward = true);
+    // Draw operations of the focus mark carry the focused control's name plus this.
+    static constexpr const char* kFocusMarkSuffix = ".focusmark";
+    bool IsFocusMarkShown() const { return !focusMarkRect().IsEmpty(); }
     const std::string& GetCurrentToolTip() const { return m_tooltip; }
 
     // One drop-down list at a time, drawn above the tree and hit first.
@@ -164,6 +168,10 @@ private:
     void setHot(Control* control, Point point);
     void updateToolTip(Point point);
     void deliverTimer(Control* control, int id);
+    Rect focusMarkRect() const;
+    void paintFocusMark(Painter& painter, const Rect& area);
+    void setFocusCue(bool on);
+    void scrollIntoView(Control* control);
 
     std::shared_ptr<SkinPackage> m_skin;
     std::string m_folder;
@@ -183,6 +191,7 @@ private:
     Control* m_captured = nullptr;
     Control* m_focus = nullptr;
     Control* m_popup = nullptr;
+    bool m_focusCue = false;  // the keyboard moved the focus since the last mouse press
     Point m_lastMouse{-1, -1};
     std::string m_tooltip;
     std::vector<Timer> m_timers;

@@ -57,7 +57,8 @@ public:
     bool ClickControl(const std::string& name);
     bool MoveMouse(Point point);
     bool Wheel(Point point, int notches);
-    bool PressKey(WParam key);
+    // `modifiers`: kKeyShift.
+    bool PressKey(WParam key, LParam modifiers = 0);
     bool TypeText(const std::string& text);
     // Opens the combo's list and clicks item `index` in it.
     bool SelectComboItem(const std::string& comboName, int index);
@@ -115,10 +116,11 @@ private:
 
 class HeadlessBackend : public HostBackend {
 public:
-    explicit HeadlessBackend(Size screen = {1920, 1080});
+    // `screen`: the monitor's size in window pixels; `scale`: device pixels per window pixel.
+    explicit HeadlessBackend(Size screen = {1920, 1080}, double scale = 1.0);
     ~HeadlessBackend() override;
     // Installs a new headless backend (the calling thread becomes the UI thread) and returns it.
-    static HeadlessBackend* Install(Size screen = {1920, 1080});
+    static HeadlessBackend* Install(Size screen = {1920, 1080}, double scale = 1.0);
 
     // Handles everything queued and every due timer, without waiting (UI thread).
     void Pump();
@@ -153,6 +155,7 @@ public:
     void ShowSystemMessage(WindowHost* owner, const std::string& caption,
                            const std::string& text) override;
     Size GetScreenSize() const override { return m_screen; }
+    ScreenMetrics GetScreenMetrics() const override;
 
 private:
     friend class HeadlessWindowHost;
@@ -160,6 +163,7 @@ private:
     void shown(HeadlessWindowHost& host);
 
     Size m_screen;
+    double m_scale = 1.0;
     std::vector<HeadlessWindowHost*> m_hosts;
     std::function<void(HeadlessWindowHost&)> m_showHook;
     std::optional<std::string> m_folderChoice;
