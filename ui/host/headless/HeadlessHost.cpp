@@ -123,6 +123,18 @@ bool HeadlessWindowHost::MoveMouse(Point p) {
     return inject([p](PaintManager& pm) { pm.OnMouseMove(p); });
 }
 
+bool HeadlessWindowHost::Drag(Point from, Point to, int steps) {
+    steps = std::clamp(steps, 1, 100);
+    return inject([from, to, steps](PaintManager& pm) {
+        pm.OnMouseMove(from);
+        pm.OnMouseDown(from);
+        for (int i = 1; i <= steps; ++i)
+            pm.OnMouseMove({from.x + (to.x - from.x) * i / steps,
+                            from.y + (to.y - from.y) * i / steps});
+        pm.OnMouseUp(to);
+    });
+}
+
 bool HeadlessWindowHost::Wheel(Point p, int notches) {
     return inject([p, notches](PaintManager& pm) {
         pm.OnMouseMove(p);

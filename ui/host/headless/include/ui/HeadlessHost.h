@@ -56,6 +56,8 @@ public:
     bool Click(Point point);
     bool ClickControl(const std::string& name);
     bool MoveMouse(Point point);
+    // Press at `from`, move to `to` in `steps` moves, release there (a thumb drag).
+    bool Drag(Point from, Point to, int steps = 4);
     bool Wheel(Point point, int notches);
     // `modifiers`: kKeyShift.
     bool PressKey(WParam key, LParam modifiers = 0);
