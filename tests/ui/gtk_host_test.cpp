@@ -220,6 +220,89 @@ KV_TEST_CHILD(gtk_smoke) {
     return 0;
 }
 
+// The owner of a running modal box takes no pointer, key or close request; afterwards it does.
+KV_TEST_CHILD(gtk_modal) {
+    if (!ui::gtk::Install())
+        return 10;
+    // The primary monitor of the Xvfb below, in device pixels at scale 1.
+    const ui::ScreenMetrics screen = ui::GetHostBackend()->GetScreenMetrics();
+    if (screen.pixels != ui::Size{1280, 1024} || screen.scale != 1.0)
+        return 11;
+    ui::SkinPackage::SetDefault(uitest::Skin(uitest::SampleSkin()));
+    TimedWindow window("main.xml");
+    if (!window.Create(nullptr, "Owner"))
+        return 12;
+    window.CenterWindow();
+    window.ShowWindow();
+    if (!ui::gtk::WaitForFrames(window, 1, 10000))
+        return 13;
+    ui::Control* btn = window.FindControl("btn");
+    const ui::Point at = btn->GetPos().Center();
+    window.GetPaintManager().SetFocus(btn);  // Space would click it
+
+    TimedWindow box("box.xml");
+    if (!box.Create(&window, "MSGUIDemo", {0, 0, 452, 190}))
+        return 14;
+    box.MoveWindow(0, 0);  // beside the owner, so the pointer reaches the owner itself
+    int tick = 0;
+    size_t eventsWhileModal = 0;
+    bool closedWhileModal = false;
+    box.onTimer = [&](int) {
+        if (++tick == 1) {
+            window.events.clear();
+            ui::gtk::SimulateClick(window, at);
+            ui::gtk::SimulateKey(window, ui::kVkSpace);
+            ui::gtk::SimulateCloseRequest(window);
+            return;
+        }
+        box.KillTimer(1);
+        // What a person sees while the box runs: the owner as it was, the box beside it.
+        ui::gtk::SaveScreenshot(window, (std::filesystem::path(args.at(0)) / "owner.png").string());
+        ui::gtk::SaveScreenshot(box, (std::filesystem::path(args.at(0)) / "box.png").string());
+        eventsWhileModal = window.events.size();
+        closedWhileModal = window.IsClosed();
+        box.Close(7);
+    };
+    box.SetTimer(1, 500);
+    if (box.ShowModal() != 7)
+        return 15;
+    if (eventsWhileModal != 0 || closedWhileModal)
+        return 16;
+
+    // Input works again once the box is gone.
+    if (!ui::gtk::SimulateClick(window, at) ||
+        !waitFor([&] { return window.typesOf("btn").size() == 1; }, 5000))
+        return 17;
+    ui::gtk::SimulateKey(window, ui::kVkSpace);
+    if (window.typesOf("btn").size() != 2)
+        return 18;
+    ui::gtk::SimulateCloseRequest(window);
+    if (!waitFor([&] { return window.IsClosed(); }, 5000))
+        return 19;
+    return 0;
+}
+
+TEST(GtkHost, AModalBoxBlocksAllInputToItsOwner) {
+    VirtualDisplay display;
+    std::string why;
+    if (!display.Start(&why))
+        GTEST_SKIP() << why;
+    kvtest::ScopedEnv x("DISPLAY", display.Name().c_str());
+    kvtest::ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+    const std::string asan =
+        std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":detect_leaks=0";
+    kvtest::ScopedEnv leaks("ASAN_OPTIONS", asan.c_str());
+    kvtest::TempDir dir;
+    const pid_t child = kvtest::spawnChild("gtk_modal", {dir.path().string()});
+    EXPECT_EQ(kvtest::waitChild(child, 120000), 0) << "the child stopped at that step";
+    for (const char* name : {"owner.png", "box.png"}) {
+        std::error_code ec;
+        std::filesystem::copy_file(dir.path() / name,
+                                   std::filesystem::path(KV_BIN_DIR) / ("gtk-modal-" + std::string(name)),
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+    }
+}
+
 TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
     VirtualDisplay display;
     std::string why;
