@@ -29,7 +29,7 @@ std::string licenceMarkup() {
              (i == kParagraphs ? "#FFFF0000" : "#FF202020") + "' text='" + std::to_string(i) +
              ". The licensee may install the product on any number of machines it owns, "
              "subject to the terms below.'/>";
-    m += "</VerticalLayout>"
+    m += "<Button name='accept' height='30' text='Accept' bkcolor='#FFDDDDDD'/></VerticalLayout>"
          "<VerticalLayout name='fixed' height='200' vscrollbar='true'>"
          "<Text name='body' height='1095' text='body'/><Control name='tail' height='170'/>"
          "</VerticalLayout>"
@@ -151,6 +151,17 @@ TEST_F(Scrolling, WheelThumbAndKeysReachTheLastParagraph) {
     const ui::Rect last = window.FindControl("p60")->GetPos();
     EXPECT_LE(last.bottom, panel->GetViewport().bottom);
     EXPECT_GE(last.top, panel->GetViewport().top);
+}
+
+TEST_F(Scrolling, TabScrollsTheFocusedControlIntoView) {
+    const ui::Control* accept = window.FindControl("accept");
+    ASSERT_NE(accept, nullptr);
+    EXPECT_GT(accept->GetPos().top, panel->GetViewport().bottom);
+    host->PressKey(ui::kVkTab);
+    backend->Pump();
+    EXPECT_EQ(window.GetPaintManager().GetFocus(), accept);
+    EXPECT_EQ(accept->GetPos().bottom, panel->GetViewport().bottom);
+    EXPECT_EQ(pos(), range());
 }
 
 TEST_F(Scrolling, ARangeThatShrinksKeepsThePositionInside) {
