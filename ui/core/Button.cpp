@@ -12,13 +12,7 @@ Button::Button() {
 
 bool Button::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
-    ImageRef* image = n == "normalimage"     ? &m_normal
-                       : n == "hotimage"      ? &m_hotImage
-                       : n == "pushedimage"   ? &m_pushedImage
-                       : n == "focusedimage"  ? &m_focused
-                       : n == "disabledimage" ? &m_disabled
-                       : n == "foreimage"     ? &m_fore
-                                              : nullptr;
+    ImageRef* image = n == "foreimage" ? &m_fore : m_images.ForAttribute(n);
     if (image) {
         ParseImageAttribute(name, value, *image);
     } else if (n == "hottextcolor") {
@@ -116,18 +110,7 @@ void Button::DoEvent(UiEvent& event) {
 }
 
 const ImageRef& Button::StateImage() const {
-    auto pick = [this](const ImageRef& s) -> const ImageRef& {
-        return s.IsEmpty() ? m_normal : s;
-    };
-    if (!IsEnabled())
-        return pick(m_disabled);
-    if (m_pushed)
-        return pick(m_pushedImage);
-    if (m_hot)
-        return pick(m_hotImage);
-    if (HasFocus())
-        return pick(m_focused);
-    return m_normal;
+    return m_images.Pick(IsEnabled(), m_pushed, m_hot, HasFocus());
 }
 
 void Button::PaintBkColor(Painter& painter) {

@@ -10,6 +10,7 @@
 #include "ui/Painter.h"
 #include "ui/RichEdit.h"
 #include "ui/ScrollBar.h"
+#include "Logging.h"
 
 namespace ui {
 namespace {

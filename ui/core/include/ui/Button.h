@@ -9,6 +9,7 @@
 // (sender: the button) instead of "click".
 
 #include "ui/Label.h"
+#include "ui/StateImages.h"
 
 namespace ui {
 
@@ -24,9 +25,9 @@ public:
 
     bool IsHot() const { return m_hot; }
     bool IsPushed() const { return m_pushed; }
-    const ImageRef& GetNormalImage() const { return m_normal; }
+    const ImageRef& GetNormalImage() const { return m_images.normal; }
     void SetNormalImage(std::string_view image) {
-        ParseImageAttribute("normalimage", image, m_normal);
+        ParseImageAttribute("normalimage", image, m_images.normal);
         Invalidate();
     }
 
@@ -42,7 +43,8 @@ protected:
     // The state image to draw now (the normal one when the state has none).
     virtual const ImageRef& StateImage() const;
 
-    ImageRef m_normal, m_hotImage, m_pushedImage, m_focused, m_disabled, m_fore;
+    StateImages m_images;
+    ImageRef m_fore;
     Color m_hotTextColor, m_pushedTextColor, m_focusedTextColor, m_hotBkColor;
     bool m_hot = false;
     bool m_pushed = false;

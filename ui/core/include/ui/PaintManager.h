@@ -17,7 +17,6 @@
 #include <string_view>
 #include <vector>
 
-#include "Logging.h"
 #include "ui/Control.h"
 #include "ui/ImageCache.h"
 #include "ui/MarkupLoader.h"
