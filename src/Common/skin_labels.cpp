@@ -5,7 +5,8 @@
 #include "ui/MarkupLoader.h"
 
 std::optional<std::map<std::string, std::string>> ReadLabelTexts(std::string_view markup) {
-    if (markup.substr(0, 3) == "\xEF\xBB\xBF") markup.remove_prefix(3);
+    if (markup.substr(0, 3) == "\xEF\xBB\xBF")
+        markup.remove_prefix(3);
     const ui::MarkupDocument doc = ui::MarkupLoader(nullptr).LoadFromText(markup);
     if (!doc.root) {
         LOG(INFO) << " Markup does not parse: "
@@ -24,7 +25,8 @@ std::optional<std::map<std::string, std::string>> ReadLabelTexts(std::string_vie
 NamedTextLookup LabelLookup(std::map<std::string, std::string> labels) {
     return [labels = std::move(labels)](std::string_view name) -> std::optional<std::string> {
         auto it = labels.find(std::string(name));
-        if (it == labels.end()) return std::nullopt;
+        if (it == labels.end())
+            return std::nullopt;
         return it->second;
     };
 }

@@ -297,9 +297,10 @@ TEST(GtkHost, AModalBoxBlocksAllInputToItsOwner) {
     EXPECT_EQ(kvtest::waitChild(child, 120000), 0) << "the child stopped at that step";
     for (const char* name : {"owner.png", "box.png"}) {
         std::error_code ec;
-        std::filesystem::copy_file(dir.path() / name,
-                                   std::filesystem::path(KV_BIN_DIR) / ("gtk-modal-" + std::string(name)),
-                                   std::filesystem::copy_options::overwrite_existing, ec);
+        std::filesystem::copy_file(
+            dir.path() / name,
+            std::filesystem::path(KV_BIN_DIR) / ("gtk-modal-" + std::string(name)),
+            std::filesystem::copy_options::overwrite_existing, ec);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "ui/Combo.h"
 #include "ui/Edit.h"
 #include "ui/HeadlessHost.h"
+#include "ui/HostInput.h"
 #include "ui/Label.h"
 #include "ui/Layouts.h"
 #include "ui/Option.h"
@@ -108,12 +109,16 @@ TEST_F(HeadlessWindow, ButtonImagesFollowTheMouse) {
     host->MoveMouse(btn.Center());
     backend->Pump();
     EXPECT_EQ(sourceNow(), ui::Rect(30, 0, 60, 30));
-    window.Invoke([&] { window.GetPaintManager().OnMouseDown(btn.Center()); });
+    window.Invoke([&] { ui::HostInputOf(window.GetPaintManager()).OnMouseDown(btn.Center()); });
     backend->Pump();
     EXPECT_EQ(sourceNow(), ui::Rect(60, 0, 90, 30));
     // Dragged off while pressed: no longer pushed, and releasing there is no click.
-    window.Invoke([&] { window.GetPaintManager().OnMouseMove({btn.right + 50, btn.top}); });
-    window.Invoke([&] { window.GetPaintManager().OnMouseUp({btn.right + 50, btn.top}); });
+    window.Invoke([&] {
+        ui::HostInputOf(window.GetPaintManager()).OnMouseMove({btn.right + 50, btn.top});
+    });
+    window.Invoke([&] {
+        ui::HostInputOf(window.GetPaintManager()).OnMouseUp({btn.right + 50, btn.top});
+    });
     backend->Pump();
     EXPECT_EQ(sourceNow(), ui::Rect(0, 0, 30, 30));
     EXPECT_TRUE(window.typesOf("btn").empty());

@@ -258,8 +258,8 @@ TEST(MarkupLoader, LanguageFilesAreControlTreesInDocumentOrder) {
     using Texts = std::vector<std::pair<std::string, std::string>>;
     EXPECT_EQ(doc.ChildTexts("message_page"), (Texts{{"YesText", "Yes"}}));
     EXPECT_EQ(doc.ChildTexts("install_page").size(), 3u);
-    EXPECT_EQ(doc.ChildTexts("install_page")[1], (std::pair<std::string, std::string>{
-                                                      "install_btn", "second"}));
+    EXPECT_EQ(doc.ChildTexts("install_page")[1],
+              (std::pair<std::string, std::string>{"install_btn", "second"}));
     EXPECT_TRUE(doc.ChildTexts("YesText").empty());  // a label has no children
     EXPECT_TRUE(doc.ChildTexts("missing").empty());
 }

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "ui/HeadlessHost.h"
-#include "ui/Layouts.h"
 #include "ui/Label.h"
+#include "ui/Layouts.h"
 #include "ui/ScrollBar.h"
 #include "ui_test_helper.h"
 

@@ -101,7 +101,8 @@ bool ParseArguments(const std::vector<std::string>& args, Request& request, std:
             const auto parsed = std::from_chars(first, last, index);
             if (eq == std::string::npos || eq == 0 || first == last || parsed.ec != std::errc() ||
                 parsed.ptr != last || index < 0) {
-                error = "--select takes TABLAYOUT=INDEX with INDEX 0 or more, not \"" + value + "\"";
+                error =
+                    "--select takes TABLAYOUT=INDEX with INDEX 0 or more, not \"" + value + "\"";
                 return false;
             }
             request.selections.emplace_back(value.substr(0, eq), index);

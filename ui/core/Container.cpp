@@ -152,8 +152,7 @@ Point Container::GetScrollPos() const {
 }
 
 Size Container::GetScrollRange() const {
-    return {m_hbarShown ? m_hbar->GetScrollRange() : 0,
-            m_vbarShown ? m_vbar->GetScrollRange() : 0};
+    return {m_hbarShown ? m_hbar->GetScrollRange() : 0, m_vbarShown ? m_vbar->GetScrollRange() : 0};
 }
 
 void Container::SetScrollPos(Point pos) {
@@ -235,14 +234,14 @@ void Container::SetPos(const Rect& rect) {
     m_viewport = content;
     if (m_vbar) {
         m_vbar->SetScrollRange(v ? std::max(0, need.cy - content.Height()) : 0, content.Height());
-        m_vbar->SetPos({content.right, content.top, content.right + (v ? barWidth : 0),
-                        content.bottom});
+        m_vbar->SetPos(
+            {content.right, content.top, content.right + (v ? barWidth : 0), content.bottom});
         m_vbarShown = v;
     }
     if (m_hbar) {
         m_hbar->SetScrollRange(h ? std::max(0, need.cx - content.Width()) : 0, content.Width());
-        m_hbar->SetPos({content.left, content.bottom, content.right,
-                        content.bottom + (h ? barHeight : 0)});
+        m_hbar->SetPos(
+            {content.left, content.bottom, content.right, content.bottom + (h ? barHeight : 0)});
         m_hbarShown = h;
     }
     const Point scroll = GetScrollPos();
@@ -317,13 +316,26 @@ void Container::DoEvent(UiEvent& event) {
         to -= event.wheel * line * 3;
     } else if (event.type == UiEvent::Type::KeyDown) {
         switch (event.key) {
-            case kVkPrior: to -= std::max(line, page - line); break;
-            case kVkNext: to += std::max(line, page - line); break;
-            case kVkHome: to = 0; break;
-            case kVkEnd: to = bar->GetScrollRange(); break;
-            case kVkUp: to -= line; break;
-            case kVkDown: to += line; break;
-            default: return;
+            case kVkPrior:
+                to -= std::max(line, page - line);
+                break;
+            case kVkNext:
+                to += std::max(line, page - line);
+                break;
+            case kVkHome:
+                to = 0;
+                break;
+            case kVkEnd:
+                to = bar->GetScrollRange();
+                break;
+            case kVkUp:
+                to -= line;
+                break;
+            case kVkDown:
+                to += line;
+                break;
+            default:
+                return;
         }
     } else {
         return;

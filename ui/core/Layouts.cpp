@@ -17,8 +17,7 @@ struct Flow {
 // code reads as the vertical case with main = height and cross = width. `measure`: children
 // without a fixed extent get what their content needs (the layout scrolls) instead of a share.
 void stack(std::vector<std::unique_ptr<Control>>& items, const Rect& content, int gap,
-           bool vertical, bool measure,
-           const std::function<int(Control&, Size, bool)>& measured) {
+           bool vertical, bool measure, const std::function<int(Control&, Size, bool)>& measured) {
     const int mainExtent = vertical ? content.Height() : content.Width();
     const int crossExtent = vertical ? content.Width() : content.Height();
     std::vector<Flow> flow;
@@ -117,8 +116,8 @@ Size stackExtent(const std::vector<std::unique_ptr<Control>>& items, Size availa
             continue;
         }
         ++count;
-        along += measured(*item, available, vertical) +
-                 (vertical ? p.top + p.bottom : p.left + p.right);
+        along +=
+            measured(*item, available, vertical) + (vertical ? p.top + p.bottom : p.left + p.right);
         across = std::max(across, measured(*item, available, !vertical) +
                                       (vertical ? p.left + p.right : p.top + p.bottom));
     }

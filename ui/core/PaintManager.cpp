@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Logging.h"
 #include "ui/Attributes.h"
 #include "ui/Combo.h"
 #include "ui/Container.h"
@@ -10,7 +11,6 @@
 #include "ui/Painter.h"
 #include "ui/RichEdit.h"
 #include "ui/ScrollBar.h"
-#include "Logging.h"
 
 namespace ui {
 namespace {
@@ -33,6 +33,10 @@ void walk(Control* c, F&& visit) {
 }
 
 }  // namespace
+
+HostInput& HostInputOf(PaintManager& pm) {
+    return pm;
+}
 
 PaintManager::PaintManager() = default;
 

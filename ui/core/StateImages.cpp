@@ -12,9 +12,7 @@ ImageRef* StateImages::ForAttribute(std::string_view name) {
 }
 
 const ImageRef& StateImages::Pick(bool enabled, bool isPushed, bool isHot, bool hasFocus) const {
-    auto pick = [this](const ImageRef& s) -> const ImageRef& {
-        return s.IsEmpty() ? normal : s;
-    };
+    auto pick = [this](const ImageRef& s) -> const ImageRef& { return s.IsEmpty() ? normal : s; };
     if (!enabled)
         return pick(disabled);
     if (isPushed && !pushed.IsEmpty())

@@ -222,11 +222,20 @@ bool SimulateKey(const WindowBase& window, WParam key) {
     GdkWindow* target = host ? gtk_widget_get_window(host->Toplevel()) : nullptr;
     guint keyval = 0;
     switch (key) {
-        case kVkSpace: keyval = GDK_KEY_space; break;
-        case kVkReturn: keyval = GDK_KEY_Return; break;
-        case kVkEscape: keyval = GDK_KEY_Escape; break;
-        case kVkTab: keyval = GDK_KEY_Tab; break;
-        default: return false;
+        case kVkSpace:
+            keyval = GDK_KEY_space;
+            break;
+        case kVkReturn:
+            keyval = GDK_KEY_Return;
+            break;
+        case kVkEscape:
+            keyval = GDK_KEY_Escape;
+            break;
+        case kVkTab:
+            keyval = GDK_KEY_Tab;
+            break;
+        default:
+            return false;
     }
     if (!target)
         return false;
@@ -234,8 +243,8 @@ bool SimulateKey(const WindowBase& window, WParam key) {
     event->key.window = GDK_WINDOW(g_object_ref(target));
     event->key.keyval = keyval;
     event->key.time = GDK_CURRENT_TIME;
-    gdk_event_set_device(event, gdk_seat_get_keyboard(
-                                    gdk_display_get_default_seat(gdk_window_get_display(target))));
+    gdk_event_set_device(
+        event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_window_get_display(target))));
     gtk_widget_event(host->Toplevel(), event);
     gdk_event_free(event);
     return true;

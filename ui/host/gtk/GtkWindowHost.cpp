@@ -5,6 +5,7 @@
 #include "GtkInternal.h"
 #include "Logging.h"
 #include "ui/Edit.h"
+#include "ui/HostInput.h"
 #include "ui/Painter.h"
 
 namespace ui::gtk {
@@ -187,7 +188,7 @@ void GtkWindowHost::SetInputEnabled(bool enabled) {
     m_inputEnabled = enabled;
     gtk_widget_set_sensitive(m_overlay, enabled);
     if (!enabled) {
-        pm().OnMouseLeave();
+        HostInputOf(pm()).OnMouseLeave();
         pm().SetHandCursor(false);
     }
 }
@@ -212,7 +213,7 @@ void GtkWindowHost::TimersChanged() {
     if (m_timer)
         g_source_remove(m_timer);
     m_timer = 0;
-    auto due = pm().NextTimerDue();
+    auto due = HostInputOf(pm()).NextTimerDue();
     if (!due)
         return;
     const auto wait =
@@ -225,7 +226,7 @@ gboolean GtkWindowHost::onTimer(gpointer self) {
     auto* host = static_cast<GtkWindowHost*>(self);
     host->m_timer = 0;
     // Firing re-arms through TimersChanged.
-    host->pm().FireDueTimers(PaintManager::Clock::now());
+    HostInputOf(host->pm()).FireDueTimers(PaintManager::Clock::now());
     if (!host->m_timer)
         host->TimersChanged();
     return G_SOURCE_REMOVE;
@@ -327,7 +328,7 @@ void GtkWindowHost::paint(cairo_t* cr) {
         Painter painter(cr, size);
         pm().Paint(painter, Rect{int(x1), int(y1), int(x2 + 0.999), int(y2 + 0.999)});
     }
-    pm().TakeDirtyRect();
+    HostInputOf(pm()).TakeDirtyRect();
     ++m_frames;
 }
 
@@ -343,28 +344,28 @@ gboolean GtkWindowHost::onButtonPress(GtkWidget*, GdkEventButton* e, gpointer se
     host->m_pressRoot = {int(e->x_root), int(e->y_root)};
     host->m_pressTime = e->time;
     const Point p{int(e->x), int(e->y)};
-    host->pm().OnMouseMove(p);
-    host->pm().OnMouseDown(p);
+    HostInputOf(host->pm()).OnMouseMove(p);
+    HostInputOf(host->pm()).OnMouseDown(p);
     return TRUE;
 }
 
 gboolean GtkWindowHost::onButtonRelease(GtkWidget*, GdkEventButton* e, gpointer self) {
     auto* host = static_cast<GtkWindowHost*>(self);
     if (e->button == 1 && host->m_inputEnabled)
-        host->pm().OnMouseUp({int(e->x), int(e->y)});
+        HostInputOf(host->pm()).OnMouseUp({int(e->x), int(e->y)});
     return TRUE;
 }
 
 gboolean GtkWindowHost::onMotion(GtkWidget*, GdkEventMotion* e, gpointer self) {
     auto* host = static_cast<GtkWindowHost*>(self);
     if (host->m_inputEnabled)
-        host->pm().OnMouseMove({int(e->x), int(e->y)});
+        HostInputOf(host->pm()).OnMouseMove({int(e->x), int(e->y)});
     return TRUE;
 }
 
 gboolean GtkWindowHost::onLeave(GtkWidget*, GdkEventCrossing* e, gpointer self) {
     if (e->mode == GDK_CROSSING_NORMAL)
-        static_cast<GtkWindowHost*>(self)->pm().OnMouseLeave();
+        HostInputOf(static_cast<GtkWindowHost*>(self)->pm()).OnMouseLeave();
     return FALSE;
 }
 
@@ -378,7 +379,7 @@ gboolean GtkWindowHost::onScroll(GtkWidget*, GdkEventScroll* e, gpointer self) {
         notches = e->delta_y < 0 ? 1 : e->delta_y > 0 ? -1 : 0;
     auto* host = static_cast<GtkWindowHost*>(self);
     if (notches && host->m_inputEnabled)
-        host->pm().OnMouseWheel({int(e->x), int(e->y)}, notches);
+        HostInputOf(host->pm()).OnMouseWheel({int(e->x), int(e->y)}, notches);
     return TRUE;
 }
 

@@ -3,8 +3,9 @@
 // invalidation, mouse and keyboard routing (hot, pushed and focused controls, the caption drag
 // area, an open drop-down list), notifications by name, and timers by id.
 //
-// The host feeds it input in client coordinates and paints it when asked; it tells the host,
-// through PaintHost, what needs repainting and which native services a control wants.
+// The host feeds it input in client coordinates through HostInput (HostInput.h) and paints it
+// when asked; it tells the host, through PaintHost, what needs repainting and which native
+// services a control wants.
 //
 // UI thread only. The manager must outlive its tree (it destroys the tree first itself).
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "ui/Control.h"
+#include "ui/HostInput.h"
 #include "ui/ImageCache.h"
 #include "ui/MarkupLoader.h"
 #include "ui/Notification.h"
@@ -43,7 +45,7 @@ public:
     virtual void EndEdit(Edit& edit) = 0;
 };
 
-class PaintManager {
+class PaintManager : private HostInput {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -100,21 +102,9 @@ public:
     void Layout();
     void Invalidate();
     void Invalidate(const Rect& rect);
-    // The area to repaint since the last call (empty when nothing changed).
-    Rect TakeDirtyRect();
     // Paints the area `dirty` of the window (laying out first when needed).
     void Paint(Painter& painter, const Rect& dirty);
 
-    // Input from the host, in client coordinates.
-    void OnMouseMove(Point point);
-    void OnMouseDown(Point point);
-    void OnMouseUp(Point point);
-    void OnMouseLeave();
-    void OnMouseWheel(Point point, int notches);
-    // True when a control used the key. Tab moves the focus (back with `shift`) and shows the
-    // focus mark until the next mouse press.
-    bool OnKeyDown(WParam key, bool shift = false);
-    void OnChar(const std::string& text);
     bool IsInCaption(Point point) const;
     Control* GetHot() const { return m_hot; }
     Control* GetCaptured() const { return m_captured; }
@@ -141,21 +131,35 @@ public:
     bool KillTimer(Control* control, int id);
     void KillTimers(Control* control);
     bool HasTimer(Control* control, int id) const;
-    std::optional<Clock::time_point> NextTimerDue() const;
-    void FireDueTimers(Clock::time_point now);
-    // Delivers one tick now (the headless host's injected ticks); false when not set.
-    bool FireTimer(Control* control, int id);
 
     // Services controls ask for.
     void BeginEdit(Edit& edit);
     void EndEdit(Edit& edit);
     void SetHandCursor(bool hand);
     void ReportMissingGlyphs(const Control& control, const std::string& text);
+
+private:
+    friend HostInput& HostInputOf(PaintManager& pm);
+    friend class Control;
+    friend class TabLayout;
+
+    // HostInput: the host's side, reached through HostInputOf.
+    void OnMouseMove(Point point) override;
+    void OnMouseDown(Point point) override;
+    void OnMouseUp(Point point) override;
+    void OnMouseLeave() override;
+    void OnMouseWheel(Point point, int notches) override;
+    bool OnKeyDown(WParam key, bool shift) override;
+    void OnChar(const std::string& text) override;
+    std::optional<Clock::time_point> NextTimerDue() const override;
+    void FireDueTimers(Clock::time_point now) override;
+    bool FireTimer(Control* control, int id) override;
+    Rect TakeDirtyRect() override;
+
     // A control is going away or out of sight: it stops being hot, pushed, focused or open.
     void ReapControl(Control* control);
     void ControlHidden(Control* control);
 
-private:
     struct Timer {
         Control* control;
         int id;
