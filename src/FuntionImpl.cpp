@@ -14,6 +14,7 @@
 #include "platform/Paths.h"
 #include "platform/System.h"
 #include "report/EventReporter.h"
+#include "ui/Host.h"
 #include "ui/MarkupLoader.h"
 #include "ui/ZipArchive.h"
 
@@ -254,9 +255,13 @@ bool IsWow64() {
 }
 
 double GetScreenScale(int& physicalWidth, int& physicalHeight) {
-    physicalWidth = 0;
-    physicalHeight = 0;
-    return 1.0;
+    // The window host measured the primary monitor when it started; without one (no display)
+    // there is nothing to measure.
+    const ui::HostBackend* host = ui::GetHostBackend();
+    const ui::ScreenMetrics screen = host ? host->GetScreenMetrics() : ui::ScreenMetrics();
+    physicalWidth = screen.pixels.cx;
+    physicalHeight = screen.pixels.cy;
+    return screen.scale;
 }
 
 std::string GetFileVersionString(const fs::path& file) {

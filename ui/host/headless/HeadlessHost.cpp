@@ -210,20 +210,15 @@ bool HeadlessWindowHost::SystemCommand(WParam command) {
     return m_window.PostMessage(kWmSysCommand, command, 0);
 }
 
-HeadlessBackend::HeadlessBackend(Size screen, double scale)
-    : m_screen(screen), m_scale(scale >= 1.0 && scale <= 8.0 ? scale : 1.0) {}
-
-ScreenMetrics HeadlessBackend::GetScreenMetrics() const {
-    return {{int(m_screen.cx * m_scale + 0.5), int(m_screen.cy * m_scale + 0.5)}, m_scale};
-}
+HeadlessBackend::HeadlessBackend(Size screen) : m_screen(screen) {}
 
 HeadlessBackend::~HeadlessBackend() {
     if (!m_hosts.empty())
         LOG(INFO) << " Headless host ends with " << m_hosts.size() << " windows still open";
 }
 
-HeadlessBackend* HeadlessBackend::Install(Size screen, double scale) {
-    auto backend = std::make_unique<HeadlessBackend>(screen, scale);
+HeadlessBackend* HeadlessBackend::Install(Size screen) {
+    auto backend = std::make_unique<HeadlessBackend>(screen);
     HeadlessBackend* raw = backend.get();
     InstallHostBackend(std::move(backend));
     return raw;

@@ -118,11 +118,14 @@ private:
 
 class HeadlessBackend : public HostBackend {
 public:
-    // `screen`: the monitor's size in window pixels; `scale`: device pixels per window pixel.
-    explicit HeadlessBackend(Size screen = {1920, 1080}, double scale = 1.0);
+    // `screen`: where windows are placed and centred.
+    explicit HeadlessBackend(Size screen = {1920, 1080});
     ~HeadlessBackend() override;
     // Installs a new headless backend (the calling thread becomes the UI thread) and returns it.
-    static HeadlessBackend* Install(Size screen = {1920, 1080}, double scale = 1.0);
+    static HeadlessBackend* Install(Size screen = {1920, 1080});
+    // What GetScreenMetrics reports: there is no monitor to measure, so nothing (0 × 0 at
+    // scale 1) until a driver says what to report. Call before other threads ask.
+    void SetScreenMetrics(ScreenMetrics metrics) { m_metrics = metrics; }
 
     // Handles everything queued and every due timer, without waiting (UI thread).
     void Pump();
@@ -157,7 +160,7 @@ public:
     void ShowSystemMessage(WindowHost* owner, const std::string& caption,
                            const std::string& text) override;
     Size GetScreenSize() const override { return m_screen; }
-    ScreenMetrics GetScreenMetrics() const override;
+    ScreenMetrics GetScreenMetrics() const override { return m_metrics; }
 
 private:
     friend class HeadlessWindowHost;
@@ -165,7 +168,7 @@ private:
     void shown(HeadlessWindowHost& host);
 
     Size m_screen;
-    double m_scale = 1.0;
+    ScreenMetrics m_metrics;
     std::vector<HeadlessWindowHost*> m_hosts;
     std::function<void(HeadlessWindowHost&)> m_showHook;
     std::optional<std::string> m_folderChoice;
