@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <optional>
 #include <thread>
 
 #include "test_support.h"
@@ -282,33 +284,13 @@ KV_TEST_CHILD(gtk_modal) {
     return 0;
 }
 
-TEST(GtkHost, AModalBoxBlocksAllInputToItsOwner) {
+// Runs a child of this binary against a private Xvfb: its exit code, or nullopt (and `why`)
+// when no X server could be started.
+std::optional<int> runUnderXvfb(const char* child, const std::vector<std::string>& args,
+                                std::string* why) {
     VirtualDisplay display;
-    std::string why;
-    if (!display.Start(&why))
-        GTEST_SKIP() << why;
-    kvtest::ScopedEnv x("DISPLAY", display.Name().c_str());
-    kvtest::ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
-    const std::string asan =
-        std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":detect_leaks=0";
-    kvtest::ScopedEnv leaks("ASAN_OPTIONS", asan.c_str());
-    kvtest::TempDir dir;
-    const pid_t child = kvtest::spawnChild("gtk_modal", {dir.path().string()});
-    EXPECT_EQ(kvtest::waitChild(child, 120000), 0) << "the child stopped at that step";
-    for (const char* name : {"owner.png", "box.png"}) {
-        std::error_code ec;
-        std::filesystem::copy_file(
-            dir.path() / name,
-            std::filesystem::path(KV_BIN_DIR) / ("gtk-modal-" + std::string(name)),
-            std::filesystem::copy_options::overwrite_existing, ec);
-    }
-}
-
-TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
-    VirtualDisplay display;
-    std::string why;
-    if (!display.Start(&why))
-        GTEST_SKIP() << why;
+    if (!display.Start(why))
+        return std::nullopt;
     kvtest::ScopedEnv x("DISPLAY", display.Name().c_str());
     kvtest::ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
     // The file chooser keeps its settings in memory instead of asking for a session bus.
@@ -317,15 +299,37 @@ TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
     const std::string asan =
         std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":detect_leaks=0";
     kvtest::ScopedEnv leaks("ASAN_OPTIONS", asan.c_str());
+    return kvtest::waitChild(kvtest::spawnChild(child, args), 120000);
+}
+
+// Keeps a picture the child took beside the binaries, for a person to look at.
+void keepPicture(const std::filesystem::path& file, const std::string& as) {
+    std::error_code ec;
+    std::filesystem::copy_file(file, std::filesystem::path(KV_BIN_DIR) / as,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+}
+
+TEST(GtkHost, AModalBoxBlocksAllInputToItsOwner) {
     kvtest::TempDir dir;
-    const pid_t child = kvtest::spawnChild("gtk_smoke", {dir.path().string()});
-    const int rc = kvtest::waitChild(child, 120000);
-    EXPECT_EQ(rc, 0) << "the child stopped at step " << rc;
+    std::string why;
+    const auto rc = runUnderXvfb("gtk_modal", {dir.path().string()}, &why);
+    if (!rc)
+        GTEST_SKIP() << why;
+    EXPECT_EQ(*rc, 0) << "the child stopped at that step";
+    keepPicture(dir.path() / "owner.png", "gtk-modal-owner.png");
+    keepPicture(dir.path() / "box.png", "gtk-modal-box.png");
+}
+
+TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
+    kvtest::TempDir dir;
+    std::string why;
+    const auto rc = runUnderXvfb("gtk_smoke", {dir.path().string()}, &why);
+    if (!rc)
+        GTEST_SKIP() << why;
+    EXPECT_EQ(*rc, 0) << "the child stopped at step " << *rc;
     const auto shot = dir.path() / "gtk-smoke.png";
     ASSERT_TRUE(std::filesystem::exists(shot));
-    std::error_code ec;
-    std::filesystem::copy_file(shot, std::filesystem::path(KV_BIN_DIR) / "gtk-smoke.png",
-                               std::filesystem::copy_options::overwrite_existing, ec);
+    keepPicture(shot, "gtk-smoke.png");
 }
 
 }  // namespace
