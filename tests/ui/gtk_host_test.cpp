@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <optional>
 #include <thread>
 
 #include "test_support.h"
