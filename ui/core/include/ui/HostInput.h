@@ -39,7 +39,7 @@ public:
     virtual Rect TakeDirtyRect() = 0;
 
 protected:
-    ~HostInput() = default;
+    virtual ~HostInput() = default;
 };
 
 HostInput& HostInputOf(PaintManager& pm);
