@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "ui/HeadlessHost.h"
+#include "ui/HostInput.h"
 #include "ui/Label.h"
 #include "ui/Layouts.h"
 #include "ui/ScrollBar.h"
@@ -177,6 +178,44 @@ TEST_F(Scrolling, ARangeThatShrinksKeepsThePositionInside) {
     // Clicks go to what shows: the point below the page is outside the panel's children.
     const ui::Rect view = fixed->GetViewport();
     EXPECT_EQ(window.GetPaintManager().FindControlAt({view.left + 5, view.bottom - 5}), fixed);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScrollingLayouts, SideWaysAndBothWays) {
+    ui::PaintManager pm;
+    pm.Attach(ui::MarkupLoader(nullptr).LoadFromText(
+        "<VerticalLayout>"
+        "<HorizontalLayout name='row' height='50' hscrollbar='true'>"
+        "<Control name='a' width='150'/><Control name='b' width='150'/></HorizontalLayout>"
+        "<Container name='both' height='100' vscrollbar='true' hscrollbar='true'>"
+        "<Control name='big' width='300' height='300'/></Container>"
+        "</VerticalLayout>"));
+    pm.SetClientSize({200, 150});
+    pm.Layout();
+    auto* row = static_cast<ui::Container*>(pm.FindControl("row"));
+    EXPECT_EQ(row->GetScrollRange(), (ui::Size{100, 0}));
+    // The horizontal bar takes its height from the row's bottom.
+    ASSERT_NE(row->GetHorizontalScrollBar(), nullptr);
+    EXPECT_EQ(row->GetViewport().bottom, row->GetHorizontalScrollBar()->GetPos().top);
+    // Without a vertical bar the wheel scrolls sideways.
+    ui::HostInputOf(pm).OnMouseWheel({100, 10}, -1);
+    EXPECT_GT(row->GetScrollPos().x, 0);
+    EXPECT_EQ(pm.FindControl("a")->GetPos().left, -row->GetScrollPos().x);
+
+    // Both bars: each takes room from the other axis.
+    auto* both = static_cast<ui::Container*>(pm.FindControl("both"));
+    const ui::Rect view = both->GetViewport();
+    EXPECT_EQ(both->GetScrollRange(), (ui::Size{300 - view.Width(), 300 - view.Height()}));
+    EXPECT_LT(view.Width(), 200);
+    EXPECT_LT(view.Height(), 100);
+    both->SetScrollPos({1000, 1000});
+    EXPECT_EQ(both->GetScrollPos(),
+              (ui::Point{both->GetScrollRange().cx, both->GetScrollRange().cy}));
+    EXPECT_EQ(pm.FindControl("big")->GetPos().bottom, view.bottom);
+    EXPECT_EQ(pm.FindControl("big")->GetPos().right, view.right);
 }
 
 }  // namespace
