@@ -104,7 +104,7 @@ void stack(std::vector<std::unique_ptr<Control>>& items, const Rect& content, in
 // Along the stacking axis the children add up; across it the widest one counts.
 Size stackExtent(const std::vector<std::unique_ptr<Control>>& items, Size available, int gap,
                  bool vertical, const std::function<int(Control&, Size, bool)>& measured) {
-    int along = 0, across = 0, count = 0;
+    int along = 0, across = 0, count = 0, floatAlong = 0;
     for (const auto& item : items) {
         if (!item->IsVisible())
             continue;
@@ -112,7 +112,7 @@ Size stackExtent(const std::vector<std::unique_ptr<Control>>& items, Size availa
         if (item->IsFloat()) {
             const Rect& f = item->GetFloatPos();
             across = std::max(across, vertical ? f.right : f.bottom);
-            along = std::max(along, vertical ? f.bottom : f.right);
+            floatAlong = std::max(floatAlong, vertical ? f.bottom : f.right);
             continue;
         }
         ++count;
@@ -121,7 +121,7 @@ Size stackExtent(const std::vector<std::unique_ptr<Control>>& items, Size availa
         across = std::max(across, measured(*item, available, !vertical) +
                                       (vertical ? p.left + p.right : p.top + p.bottom));
     }
-    along += gap * std::max(0, count - 1);
+    along = std::max(along + gap * std::max(0, count - 1), floatAlong);
     return vertical ? Size{across, along} : Size{along, across};
 }
 
