@@ -311,6 +311,33 @@ TEST_F(DownloadEngine, KilledDownloadResumesFromItsTaskFile) {
     EXPECT_LE(bytesOfGets(second), size - saved + 2 * kMiB) << "saved progress: " << saved;
 }
 
+// Links planted under the names the engine writes (the file itself, the task file's temporary
+// name, the MD5 record) are never written through.
+TEST_F(DownloadEngine, PlantedLinksAreNotWrittenThrough) {
+    kvtest::Nginx nginx;
+    kvtest::writeRandomFile(nginx.root() / "p.exe", 2 * kMiB, 13);
+    const fs::path local = out("p.exe");
+    const fs::path victim = out("victim");
+    const std::string victimBytes(2 * kMiB, 'v');  // as long as the remote file: not stale
+    kvtest::writeFile(victim, victimBytes);
+
+    fs::create_symlink(victim, local);
+    EXPECT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/p.exe"), local.string(), onlineWatch()),
+              -1);
+    EXPECT_EQ(kvtest::readFile(victim), victimBytes);
+
+    fs::remove(local);
+    fs::create_symlink(victim, local.string() + ".xml.tmp");
+    fs::create_symlink(victim, local.string() + ".db");
+    ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(nginx.url("/p.exe"), local.string(), onlineWatch()),
+              1);
+    const std::string digest = md5(nginx.root() / "p.exe");
+    EXPECT_EQ(CDownLoadImpl::checkMD5(local.string(), digest, "", "t"), 1);
+    EXPECT_EQ(kvtest::readFile(victim), victimBytes);
+    EXPECT_EQ(kvtest::readFile(local.string() + ".db"), "t###" + digest);
+    EXPECT_FALSE(fs::is_symlink(local.string() + ".db"));
+}
+
 // While one download runs, a second one into the same file is refused instead of interleaving.
 TEST_F(DownloadEngine, SecondDownloadIntoTheSameFileIsRefused) {
     kvtest::Nginx nginx({"256k", ""});
