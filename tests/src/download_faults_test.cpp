@@ -180,8 +180,10 @@ TEST_F(DownloadFaults, ResumedBytesAreNoSpeedSample) {
         if (e.action == "DownloadRateMax")
             highest = e.label;
     ASSERT_FALSE(highest.empty());
-    // 0.5 MB/s served; counting the resumed 19 MiB as arriving at once gives tens of MB/s.
-    EXPECT_LT(std::stod(highest), 10.0) << highest;
+    // 0.5 MB/s served, in 256 KiB writes; even two writes a few milliseconds apart (a busy
+    // machine) stay far below this. The resumed 19 MiB counted as this run's first sample give
+    // hundreds or thousands of MB/s.
+    EXPECT_LT(std::stod(highest), 100.0) << highest;
 }
 
 // However slowly the server answers the probes, set-up ends within its time limit.
