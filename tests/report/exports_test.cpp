@@ -34,32 +34,33 @@ TEST(Exports, OnlyTheCFunctionsLeaveTheLibrary) {
                                                 "T DestroyExportObj", "T NSISLog"}));
 }
 
-// The slot table as a host built against the published interface calls it, written out here
-// and not taken from the library's header: a reordered header must fail this test.
-class HostSlotTable {
-public:
-    virtual int32_t slot0AddUserLog(int32_t, int32_t, const char*, int32_t, int32_t, int32_t, const char*,
-                                    int32_t, int32_t) = 0;
-    virtual int32_t slot1InitUserInfo(const char**, const char**) = 0;
-    virtual int32_t slot2QueryTools(const char**, int32_t, int32_t) = 0;
-    virtual int32_t slot3QueryDownloader(const char**, int32_t, int32_t, int32_t) = 0;
-    virtual int32_t slot4ReportLog(int32_t, const char*, const char*, const char*) = 0;
-    virtual int32_t slot5SendFeedback(int32_t, const char*, const char*, const char*, const char*,
-                                      const char*) = 0;
-    virtual int32_t slot6SendUAEvent(const char*, const char*, const char*, const char*, const char*,
-                                     const char*, const char*) = 0;
-    virtual int32_t slot7SoftDataReport(const char*) = 0;
-    virtual int32_t slot8SendGA4Event(const char*) = 0;
+// Calls slot `slot` of the object's table the way a host does (first argument the object),
+// with the slot numbers written out here rather than taken from the library's header: a
+// reordered header must fail this test.
+// The arguments' types are deduced: pass them as the operation takes them.
+template <typename R, typename... Args>
+R callSlot(IWebLog* object, size_t slot, Args... args) {
+    void* const* table = *reinterpret_cast<void* const* const*>(object);
+    auto function = reinterpret_cast<R (*)(IWebLog*, Args...)>(table[slot]);
+    return function(object, args...);
+}
 
-protected:
-    ~HostSlotTable() = default;
+enum Slot : size_t {
+    kAddUserLog = 0,
+    kInitUserInfo = 1,
+    kQueryTools = 2,
+    kQueryDownloader = 3,
+    kReportLog = 4,
+    kSendFeedback = 5,
+    kSendUAEvent = 6,
+    kSoftDataReport = 7,
+    kSendGA4Event = 8,
 };
 
 TEST(Exports, EverySlotReachesItsOperation) {
     ReportEnv env;
     IWebLog* object = CreateExportObj();
     ASSERT_NE(object, nullptr);
-    auto* host = reinterpret_cast<HostSlotTable*>(object);
     size_t seen = 0;
     // The paths the object asked for since the last call.
     auto newPaths = [&] {
@@ -76,29 +77,29 @@ TEST(Exports, EverySlotReachesItsOperation) {
 
     const char* guid = nullptr;
     const char* userId = nullptr;
-    ASSERT_EQ(host->slot1InitUserInfo(&guid, &userId), 0);
+    ASSERT_EQ(callSlot<int32_t>(object, kInitUserInfo, &guid, &userId), 0);
     EXPECT_STREQ(userId, "1001");
     newPaths();
-    EXPECT_EQ(host->slot0AddUserLog(1, 1, "", 7, 1033, 55, "", 0, 0), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kAddUserLog, 1, 1, "", 7, 1033, 55, "", 0, 0), 0);
     EXPECT_TRUE(asked("/AddUserLog"));
     const char* answer = nullptr;
-    EXPECT_EQ(host->slot2QueryTools(&answer, 7, 1033), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kQueryTools, &answer, 7, 1033), 0);
     EXPECT_STREQ(answer, "<Tools></Tools>");
     EXPECT_TRUE(asked("/QueryTools"));
-    EXPECT_EQ(host->slot3QueryDownloader(&answer, 7, 1033, 55), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kQueryDownloader, &answer, 7, 1033, 55), 0);
     EXPECT_STREQ(answer, "<Downloader></Downloader>");
     EXPECT_TRUE(asked("/QueryDownloader"));
-    EXPECT_EQ(host->slot4ReportLog(7, "", "c", "u"), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kReportLog, 7, "", "c", "u"), 0);
     EXPECT_TRUE(asked("/ReportLog"));
-    EXPECT_EQ(host->slot5SendFeedback(7, "1", "", "s", "c", "l"), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kSendFeedback, 7, "1", "", "s", "c", "l"), 0);
     EXPECT_TRUE(asked("/api/v1/ticket/feedback"));
-    EXPECT_EQ(host->slot6SendUAEvent("UA-305918462-1", "Downloader", "1.0.0.1", "C", "A", "", "&cd1=1"), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kSendUAEvent, "UA-305918462-1", "Downloader", "1.0.0.1", "C", "A", "", "&cd1=1"), 0);
     EXPECT_TRUE(asked("/collect"));
-    EXPECT_EQ(host->slot7SoftDataReport("{}"), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kSoftDataReport, "{}"), 0);
     EXPECT_FALSE(newPaths().empty());
-    EXPECT_EQ(host->slot8SendGA4Event("&tid=G-Q7MZ2KD9XW"), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kSendGA4Event, "&tid=G-Q7MZ2KD9XW"), 0);
     EXPECT_TRUE(asked("/g/collect"));
-    EXPECT_EQ(host->slot8SendGA4Event(""), -2);
+    EXPECT_EQ(callSlot<int32_t>(object, kSendGA4Event, ""), -2);
     DestroyExportObj(object);
 
     DestroyExportObj(nullptr);
