@@ -175,6 +175,7 @@ private:
 // A sub-program as it will run: a private copy of exactly the bytes whose signature passed.
 struct VerifiedSubProgram {
     std::string name;
+    std::string downloaded;  // its install log goes beside it: the copy's folder is removed
     fs::path copy;
 };
 
@@ -197,7 +198,7 @@ std::vector<VerifiedSubProgram> verifySubPrograms(const InstallWindow& w, const 
             LOG(INFO) << " SubProgram not signed, not installed: " << files[k];
             continue;
         }
-        verified.push_back({names[k], copy});
+        verified.push_back({names[k], files[k], copy});
     }
     return verified;
 }
@@ -421,7 +422,7 @@ int FinishInstall(InstallRun& run) {
 
     for (const VerifiedSubProgram& sub : subPrograms) {
         const std::string folder = installDir + "/" + sub.name;
-        const std::string log = sub.copy.string() + ".install.log";
+        const std::string log = sub.downloaded + ".install.log";
         if (!isSafeCommandLinePiece(folder) || !isSafeCommandLinePiece(log)) {
             LOG(INFO) << " SubProgram command line refused, not installed: " << sub.copy.string();
             continue;

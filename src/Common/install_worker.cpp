@@ -1,11 +1,8 @@
 #include "Common/install_worker.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
