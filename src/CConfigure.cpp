@@ -111,9 +111,11 @@ int CConfigure::parseDownloadInfoXml() {
     // that would break out of either is not used at all.
     for (const auto* e = doc.RootElement()->FirstChildElement(); e; e = e->NextSiblingElement()) {
         const std::string_view name = e->Name();
-        if (name != "Software_name" && name != "Software_version") continue;
+        if (name != "Software_name" && name != "Software_version")
+            continue;
         const std::string text = elementText(e);
-        if (!isSafeCommandLinePiece(text) || (name == "Software_version" && text.find_first_of("/\\") != std::string::npos)) {
+        if (!isSafeCommandLinePiece(text) ||
+            (name == "Software_version" && text.find_first_of("/\\") != std::string::npos)) {
             LOG(INFO) << " Downloader info reply refused: unusable " << name << ": " << text;
             loadState = kNotLoaded;
             return 0;

@@ -95,6 +95,7 @@ std::string removeLineBreaks(std::string_view text) {
 
 bool isSafeCommandLinePiece(std::string_view text) {
     for (const char c : text)
-        if (c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+        if (c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
     return true;
 }

@@ -22,8 +22,8 @@ bool writeAll(int fd, std::span<const uint8_t> bytes) {
 
 int openForAppend(const std::filesystem::path& path, bool createNew, int mode) {
     // Non-blocking: a planted FIFO fails the open instead of hanging it.
-    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
-                      (createNew ? O_EXCL : 0);
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY |
+                      O_NONBLOCK | (createNew ? O_EXCL : 0);
     const int fd = ::open(path.c_str(), flags, static_cast<mode_t>(mode));
     if (fd < 0)
         return -1;

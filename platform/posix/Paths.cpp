@@ -86,7 +86,8 @@ fs::path tempDirectory() {
         LOG(INFO) << " TMPDIR is not an absolute path to a folder, using a private one: " << tmp;
     }
     const std::string runtime = envValue("XDG_RUNTIME_DIR");
-    if (!runtime.empty() && runtime.front() == '/' && isPrivateFolder(withoutTrailingSlash(runtime)))
+    if (!runtime.empty() && runtime.front() == '/' &&
+        isPrivateFolder(withoutTrailingSlash(runtime)))
         return privateFolder(withoutTrailingSlash(runtime) / kPrivateTempName);
     const fs::path home = homeDirectory();
     if (home.empty()) {
@@ -118,10 +119,12 @@ fs::path privateFolder(const fs::path& folder) {
     if (!isPrivateFolder(folder)) {
         // Someone else's folder, a link or one others may write to: whatever lies in it may be
         // planted, so it is left alone and a fresh one used instead.
-        LOG(INFO) << " Folder refused (a link, or owned or writable by someone else): " << folder.string();
+        LOG(INFO) << " Folder refused (a link, or owned or writable by someone else): "
+                  << folder.string();
         std::string pattern = folder.string() + ".XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
-            LOG(INFO) << " Create private folder failed: " << pattern << ": " << std::strerror(errno);
+            LOG(INFO) << " Create private folder failed: " << pattern << ": "
+                      << std::strerror(errno);
             return {};
         }
         result = pattern;

@@ -642,20 +642,23 @@ WaitResult NamedEvent::wait(uint32_t timeoutMs) {
         bool released = false;
         bool busy = false;
         // The caller's time-out holds whatever another process does with the state's lock.
-        bool ok = updateRecord(entry, m_name, [&](EventRecord& record) {
-            if (!firstSetCount)
-                firstSetCount = record.setCount;
-            if (record.signaled != 0) {
-                released = true;
-                if (!entry.manual) {
-                    record.signaled = 0;
-                    return true;
+        bool ok = updateRecord(
+            entry, m_name,
+            [&](EventRecord& record) {
+                if (!firstSetCount)
+                    firstSetCount = record.setCount;
+                if (record.signaled != 0) {
+                    released = true;
+                    if (!entry.manual) {
+                        record.signaled = 0;
+                        return true;
+                    }
+                    return false;
                 }
+                released = entry.manual && record.setCount != *firstSetCount;
                 return false;
-            }
-            released = entry.manual && record.setCount != *firstSetCount;
-            return false;
-        }, deadline.remaining(kShortLockLimit), &busy);
+            },
+            deadline.remaining(kShortLockLimit), &busy);
         if (!ok)
             return busy && deadline.passed() ? WaitResult::Timeout : WaitResult::Failed;
         if (released)

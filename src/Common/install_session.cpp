@@ -47,9 +47,11 @@ std::string SessionStamp(std::chrono::system_clock::time_point now) {
 
 DownloadDirectory MakeDownloadDirectory(const std::string& softwareName, const std::string& extraDownloadUrl) {
     const fs::path base = endsWith(extraDownloadUrl, ".exe") ? platform::tempDirectory() : platform::desktopDirectory();
-    if (base.empty()) return {"", softwareName};
-    const fs::path folder = platform::privateFolder(platform::longPath(base) /
-                                                    install_detail::WorkFolderBaseName(extraDownloadUrl, softwareName));
+    if (base.empty())
+        return {"", softwareName};
+    const fs::path folder =
+        platform::privateFolder(platform::longPath(base) /
+                                install_detail::WorkFolderBaseName(extraDownloadUrl, softwareName));
     return {folder.string(), softwareName};
 }
 

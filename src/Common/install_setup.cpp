@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -145,7 +145,8 @@ public:
         fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::replace, ec);
     }
     ~RunFolder() {
-        if (m_keep) return;
+        if (m_keep)
+            return;
         std::error_code ec;
         fs::remove_all(m_path, ec);
     }
@@ -160,11 +161,14 @@ private:
         std::error_code ec;
         for (fs::directory_iterator it(workFolder, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (name.rfind(kRunFolderPrefix, 0) != 0) continue;
+            if (name.rfind(kRunFolderPrefix, 0) != 0)
+                continue;
             const int pid = parseDecimalInt(name.substr(std::strlen(kRunFolderPrefix)));
-            const bool gone = pid <= 0 || pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH);
+            const bool gone =
+                pid <= 0 || pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH);
             std::error_code removeError;
-            if (gone) fs::remove_all(it->path(), removeError);
+            if (gone)
+                fs::remove_all(it->path(), removeError);
         }
     }
 
@@ -180,19 +184,21 @@ struct VerifiedSubProgram {
 };
 
 // The sub-program list is read once, here: what joins it later is neither checked nor run.
-std::vector<VerifiedSubProgram> verifySubPrograms(const InstallWindow& w, const fs::path& runFolder) {
+std::vector<VerifiedSubProgram> verifySubPrograms(const InstallWindow& w,
+                                                  const fs::path& runFolder) {
     const auto names = w.subPrograms.names();
     const auto files = w.subPrograms.files();
     std::vector<VerifiedSubProgram> verified;
     for (size_t k = 0; k < files.size() && k < names.size(); ++k) {
-        if (files[k].empty()) continue;
+        if (files[k].empty())
+            continue;
         const fs::path folder = runFolder / ("sub-" + std::to_string(k));
         std::error_code ec;
         fs::create_directory(folder, ec);
         const fs::path copy = folder / fs::path(files[k]).filename();
         const platform::TrustResult trust = platform::stripAppendedSignature(files[k], copy);
-        LOG(INFO) << " VerifyEmbeddedSignature result is " << static_cast<int32_t>(trust.status) << ", "
-                  << FuntionImpl::SignatureMessage(trust.status, trust.lastError, files[k]);
+        LOG(INFO) << " VerifyEmbeddedSignature result is " << static_cast<int32_t>(trust.status)
+                  << ", " << FuntionImpl::SignatureMessage(trust.status, trust.lastError, files[k]);
         // A sub-program whose signature failed is not run with the installer's rights.
         if (!trust.ok()) {
             LOG(INFO) << " SubProgram not signed, not installed: " << files[k];
@@ -367,7 +373,8 @@ int FinishInstall(InstallRun& run) {
             trackingId = self;
         }
     }
-    for (const std::string& piece : {runCopy.string(), installDir, tempDir, std::string(logName), trackingId}) {
+    for (const std::string& piece :
+         {runCopy.string(), installDir, tempDir, std::string(logName), trackingId}) {
         if (!isSafeCommandLinePiece(piece)) {
             verifyPacer.stop();
             return commandLineRefused(run, piece);
@@ -428,7 +435,8 @@ int FinishInstall(InstallRun& run) {
             continue;
         }
         const std::string line = kPieceA + folder + kPieceF + langCode + kPieceC + log + kPieceG;
-        if (auto process = startProcess(sub.copy.string(), line)) process->wait(platform::kInfinite);
+        if (auto process = startProcess(sub.copy.string(), line))
+            process->wait(platform::kInfinite);
     }
 
     installPacer.stop();

@@ -147,7 +147,8 @@ std::string WorkFolderBaseName(const std::string& url, const std::string& softwa
     std::string base = url.substr(slash + 1, dot - slash - 1);
     // The name becomes a folder under the temporary folder. It holds no "/" and no "." by how it
     // is cut, so "." and ".." cannot arise; an empty name or a Windows separator can.
-    if (base.empty() || base.find('\\') != std::string::npos) return softwareName;
+    if (base.empty() || base.find('\\') != std::string::npos)
+        return softwareName;
     return base;
 }
 
@@ -169,7 +170,8 @@ InstallTuning InstallTuning::fromEnvironment() {
         t.noSpeedEventMs = std::min<uint64_t>(t.noSpeedEventMs, t.stallMs / 2);
     }
     if (const char* v = std::getenv("KV_TEST_OFFLINE")) t.assumeOffline = std::string(v) == "1";
-    if (const char* v = std::getenv("KV_TEST_SUBPROGRAM_WAITS")) t.subProgramUrlWaits = std::max(0, parseDecimalInt(v));
+    if (const char* v = std::getenv("KV_TEST_SUBPROGRAM_WAITS"))
+        t.subProgramUrlWaits = std::max(0, parseDecimalInt(v));
     return t;
 }
 
@@ -197,7 +199,9 @@ int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
     // alone will do (the window start made or replaced it already; this returns the same one).
     const fs::path temp = platform::tempDirectory();
     const fs::path workFolder =
-        temp.empty() ? fs::path() : platform::privateFolder(platform::longPath(temp) / WorkFolderBaseName(extraLabel, cfg.Software_name));
+        temp.empty() ? fs::path()
+                     : platform::privateFolder(platform::longPath(temp) /
+                                               WorkFolderBaseName(extraLabel, cfg.Software_name));
     if (workFolder.empty()) {
         report("DownloaderInfo00", "DownloaderFailed", "Unknown");
         return -1;

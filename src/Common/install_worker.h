@@ -20,7 +20,8 @@ struct InstallTuning {
     bool assumeOffline = false;     // the network check always fails (tests of that path)
 
     // The defaults, with KV_TEST_SETUP_WAIT_LIMIT, KV_TEST_STALL_MS, KV_TEST_OFFLINE and
-    // KV_TEST_SUBPROGRAM_WAITS applied when set (so end-to-end tests can reach the slow paths quickly).
+    // KV_TEST_SUBPROGRAM_WAITS applied when set (so end-to-end tests can reach the slow paths
+    // quickly).
     static InstallTuning fromEnvironment();
 };
 

@@ -76,10 +76,12 @@ void GetSubProgramInfoThreadFunc(InstallWindow& window) {
 
 std::optional<std::string> TrackingIdOfFileName(const std::string& fileName) {
     const size_t underscore = fileName.rfind('_');
-    if (underscore == std::string::npos) return std::nullopt;
+    if (underscore == std::string::npos)
+        return std::nullopt;
     // Programs here carry no extension: the id then runs to the end of the name.
     const size_t dot = fileName.rfind('.');
-    if (dot == std::string::npos || dot < underscore) return fileName.substr(underscore + 1);
+    if (dot == std::string::npos || dot < underscore)
+        return fileName.substr(underscore + 1);
     return fileName.substr(underscore + 1, dot - underscore - 1);
 }
 

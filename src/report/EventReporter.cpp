@@ -165,7 +165,8 @@ int EventReporter::report(const std::string& category, const std::string& action
             return -1;
         ++m_sendsNow;
     }
-    const int result = sendBothWithin(PendingEvent{category, action, label}, m_settings.sendNowLimitMs);
+    const int result =
+        sendBothWithin(PendingEvent{category, action, label}, m_settings.sendNowLimitMs);
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         --m_sendsNow;
@@ -185,7 +186,8 @@ int EventReporter::sendBothWithin(const PendingEvent& event, uint32_t limitMs) {
         watchdog = std::thread([&] {
             std::unique_lock<std::mutex> lock(mutex);
             if (!cv.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return done; })) {
-                LOG(INFO) << " At-once event not sent within " << limitMs << " ms, sending cancelled";
+                LOG(INFO) << " At-once event not sent within " << limitMs
+                          << " ms, sending cancelled";
                 CancelExportObj(library);
             }
         });

@@ -35,7 +35,8 @@ int32_t WebLog::AddUserLog(int32_t operationId, int32_t result, const char* resu
     std::lock_guard<std::mutex> lock(m_identityMutex);
     if (operationId == kUseTimeOperation)
         m_useTimeSeconds = static_cast<uint32_t>(
-            ((m_options.tick ? m_options.tick() : platform::tickCount()) - m_options.startTick) / 1000);
+            ((m_options.tick ? m_options.tick() : platform::tickCount()) - m_options.startTick) /
+            1000);
     else if (operationId == 0)
         return -1;
     if (softwareId == 0 || m_userGuid.empty())

@@ -61,16 +61,19 @@ TEST(Paths, TempDirectoryIsTmpdirOrAPrivateFolderNeverTheSharedOne) {
     // Without a usable runtime folder, the user's cache folder holds it.
     EnvGuard::setEnv("TMPDIR", std::nullopt);
     EnvGuard::setEnv("HOME", (dir.path() / "home").string());
-    for (const std::optional<std::string>& other : {std::optional<std::string>(), std::optional<std::string>("/tmp")}) {
+    for (const std::optional<std::string>& other :
+         {std::optional<std::string>(), std::optional<std::string>("/tmp")}) {
         EnvGuard::setEnv("XDG_RUNTIME_DIR", other);
-        EXPECT_EQ(platform::tempDirectory(), dir.path() / "home" / ".cache" / "kvtemp") << other.value_or("(unset)");
+        EXPECT_EQ(platform::tempDirectory(), dir.path() / "home" / ".cache" / "kvtemp")
+            << other.value_or("(unset)");
     }
     EXPECT_TRUE(isOwnPrivateFolder(dir.path() / "home" / ".cache" / "kvtemp"));
 }
 
 // As root, against folders another user (uid 65534) made first where ours would go.
 TEST(Paths, APlantedFolderIsReplacedByAFreshPrivateOne) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant folders as another user";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant folders as another user";
     kvtest::TempDir dir;
     const fs::path victim = dir.path() / "victim";
     kvtest::writeFile(victim, "keep");
@@ -138,7 +141,8 @@ TEST(Paths, FilesAreOpenedWithoutFollowingLinks) {
     EXPECT_EQ(errno, ELOOP);
     EXPECT_LT(platform::openForAppend(dir.path() / "victim", true), 0) << "a new file must be new";
     ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
-    EXPECT_LT(platform::openForAppend(dir.path() / "fifo", false), 0) << "neither blocks nor opens a FIFO";
+    EXPECT_LT(platform::openForAppend(dir.path() / "fifo", false), 0)
+        << "neither blocks nor opens a FIFO";
     const int fd = platform::openForAppend(dir.path() / "new.log", true);
     ASSERT_GE(fd, 0);
     EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);

@@ -425,7 +425,8 @@ TEST_F(SyncTest, WaitsHonourTheirTimeOut) {
 TEST_F(SyncTest, AnEventWaitKeepsItsTimeOutWhileAnotherProcessHoldsTheState) {
     auto event = NamedEvent::create("UserLogMutex", false, false);
     ASSERT_TRUE(event);
-    pid_t child = kvtest::spawnChild("sync_grab_state", {(m_dir.path() / "sync").string(), file("ready")});
+    pid_t child =
+        kvtest::spawnChild("sync_grab_state", {(m_dir.path() / "sync").string(), file("ready")});
     ASSERT_TRUE(waitForFile(file("ready"))) << "child exit " << kvtest::waitChild(child, 1000);
     WaitResult result = WaitResult::Signaled;
     const auto took = timed([&] { result = event->wait(200); });

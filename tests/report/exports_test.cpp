@@ -66,7 +66,8 @@ TEST(Exports, EverySlotReachesItsOperation) {
     auto newPaths = [&] {
         std::vector<std::string> paths;
         const auto requests = env.sim().requests();
-        for (size_t i = seen; i < requests.size(); ++i) paths.push_back(requests[i]["path"].asString());
+        for (size_t i = seen; i < requests.size(); ++i)
+            paths.push_back(requests[i]["path"].asString());
         seen = requests.size();
         return paths;
     };
@@ -93,7 +94,9 @@ TEST(Exports, EverySlotReachesItsOperation) {
     EXPECT_TRUE(asked("/ReportLog"));
     EXPECT_EQ(callSlot<int32_t>(object, kSendFeedback, 7, "1", "", "s", "c", "l"), 0);
     EXPECT_TRUE(asked("/api/v1/ticket/feedback"));
-    EXPECT_EQ(callSlot<int32_t>(object, kSendUAEvent, "UA-305918462-1", "Downloader", "1.0.0.1", "C", "A", "", "&cd1=1"), 0);
+    EXPECT_EQ(callSlot<int32_t>(object, kSendUAEvent, "UA-305918462-1", "Downloader", "1.0.0.1",
+                                "C", "A", "", "&cd1=1"),
+              0);
     EXPECT_TRUE(asked("/collect"));
     EXPECT_EQ(callSlot<int32_t>(object, kSoftDataReport, "{}"), 0);
     EXPECT_FALSE(newPaths().empty());

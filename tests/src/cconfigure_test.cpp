@@ -121,7 +121,9 @@ TEST(ReplyParser, ANameOrVersionThatWouldBreakOutRefusesTheReply) {
         EXPECT_EQ(cfg.Software_id, 0) << "nothing of the reply is taken: " << element;
     }
     CConfigure cfg(253, 1033, 55);
-    cfg.keepDownloaderElement(reply("<Software_name>Kestrova Editor (x64)</Software_name><Software_version>2.4.1.0</Software_version>"));
+    cfg.keepDownloaderElement(
+        reply("<Software_name>Kestrova Editor "
+              "(x64)</Software_name><Software_version>2.4.1.0</Software_version>"));
     EXPECT_EQ(cfg.parseDownloadInfoXml(), 1);
 }
 

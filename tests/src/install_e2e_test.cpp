@@ -87,8 +87,8 @@ struct Product {
     std::vector<std::string> alsoServed;  // more paths ("host/path") serving the same file
     std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> moreReplies;
     std::string needStart = "1";
-    std::string softwareName = "Kestrova Editor";  // in the update service's reply
-    int subProgramDelayMs = 0;                     // before the sub-program queries answer
+    std::string softwareName = "Kestrova Editor";        // in the update service's reply
+    int subProgramDelayMs = 0;                           // before the sub-program queries answer
     Json::Value faults = Json::Value(Json::arrayValue);  // of the served file
     bool answerUpdate = true;
 };
@@ -142,11 +142,18 @@ protected:
         Json::Value reply(Json::objectValue);
         reply["match"]["SoftWareID"] = p.downloaderId;
         const std::pair<const char*, std::string> fields[] = {
-            {"Downloader_id", p.downloaderId}, {"Software_id", "1201"}, {"Site_id", "55"},
-            {"Downloader_type", "1"}, {"Software_name", p.softwareName}, {"Software_version", p.version},
-            {"Process_name", "KestrovaEditor.exe"}, {"Install_url", "https://www.kestrova.example/editor/"},
-            {"Download_url", p.downloadUrl}, {"Extra_download_url", p.extraUrl},
-            {"Md5", p.md5.empty() ? md5Hex(served) : p.md5}, {"Filesize", std::to_string(served.size())}};
+            {"Downloader_id", p.downloaderId},
+            {"Software_id", "1201"},
+            {"Site_id", "55"},
+            {"Downloader_type", "1"},
+            {"Software_name", p.softwareName},
+            {"Software_version", p.version},
+            {"Process_name", "KestrovaEditor.exe"},
+            {"Install_url", "https://www.kestrova.example/editor/"},
+            {"Download_url", p.downloadUrl},
+            {"Extra_download_url", p.extraUrl},
+            {"Md5", p.md5.empty() ? md5Hex(served) : p.md5},
+            {"Filesize", std::to_string(served.size())}};
         for (const auto& [name, value] : fields) {
             Json::Value pair(Json::arrayValue);
             pair.append(name);
@@ -157,7 +164,8 @@ protected:
         for (const auto& [id, more] : p.moreReplies) {
             Json::Value other(Json::objectValue);
             other["match"]["SoftWareID"] = id;
-            if (p.subProgramDelayMs > 0) other["delay_ms"] = p.subProgramDelayMs;
+            if (p.subProgramDelayMs > 0)
+                other["delay_ms"] = p.subProgramDelayMs;
             for (const auto& [name, value] : more) {
                 Json::Value pair(Json::arrayValue);
                 pair.append(name);
@@ -304,11 +312,13 @@ TEST_F(InstallEndToEnd, InstallsTheProductAndHandsOver) {
     EXPECT_NE(setupLog.find("Setup exit code: 0"), std::string::npos) << setupLog;
     const size_t inherited = setupLog.find("Inherited descriptors: ");
     ASSERT_NE(inherited, std::string::npos) << setupLog;
-    const std::string descriptors = setupLog.substr(inherited, setupLog.find('\n', inherited) - inherited);
+    const std::string descriptors =
+        setupLog.substr(inherited, setupLog.find('\n', inherited) - inherited);
     EXPECT_EQ(descriptors.find(workFolder().string() + "/"), std::string::npos) << descriptors;
     EXPECT_EQ(descriptors.find("socket:"), std::string::npos) << descriptors;
     // The setup ran from a private copy, which is gone once it ended.
-    EXPECT_NE(setupLog.find("Setup program: " + workFolder().string() + "/run-"), std::string::npos) << setupLog;
+    EXPECT_NE(setupLog.find("Setup program: " + workFolder().string() + "/run-"), std::string::npos)
+        << setupLog;
     for (const auto& entry : fs::directory_iterator(workFolder()))
         EXPECT_NE(entry.path().filename().string().rfind("run-", 0), 0u) << entry.path();
 }
@@ -549,14 +559,16 @@ TEST_F(InstallEndToEnd, TheInstallerProgramRunsUnattended) {
 // like the files the installer writes there. The installer, as root, leaves it alone and works
 // in a fresh private folder of its own.
 TEST_F(InstallEndToEnd, AWorkFolderPlantedByAnotherUserIsLeftAlone) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant files as another user";
     Product p;
     startSim(p);
     const fs::path victim = m_dir.path() / "victim";
     kvtest::writeFile(victim, "keep");
     fs::create_directories(workFolder());
-    for (const std::string& name : {downloadPath().filename().string(), downloadPath().filename().string() + ".xml",
-                                   downloadPath().filename().string() + ".db"}) {
+    for (const std::string& name :
+         {downloadPath().filename().string(), downloadPath().filename().string() + ".xml",
+          downloadPath().filename().string() + ".db"}) {
         fs::create_symlink(victim, workFolder() / name);
         ASSERT_EQ(::lchown((workFolder() / name).c_str(), 65534, 65534), 0);
     }
@@ -568,7 +580,8 @@ TEST_F(InstallEndToEnd, AWorkFolderPlantedByAnotherUserIsLeftAlone) {
     EXPECT_TRUE(fs::exists(installFolder() / "KestrovaEditor.exe"));
     EXPECT_EQ(kvtest::readFile(victim), "keep");
     size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(workFolder())) ++entries;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(workFolder()))
+        ++entries;
     EXPECT_EQ(entries, 3u) << "nothing was added to the planted folder";
     const size_t at = run.console.rfind("Log: ");
     ASSERT_NE(at, std::string::npos);
@@ -591,12 +604,14 @@ TEST_F(InstallEndToEnd, AQuoteInTheProductNameOrTheFolderRunsNothingElsewhere) {
         p.softwareName = "Kestrova Editor\" /DIR=\"" + elsewhere.string();
         startSim(p);
         const Outcome run = install(p);
-        EXPECT_NE(programLog().find("Downloader info reply refused"), std::string::npos) << programLog();
+        EXPECT_NE(programLog().find("Downloader info reply refused"), std::string::npos)
+            << programLog();
         EXPECT_FALSE(fs::exists(elsewhere)) << run.console;
         const std::string log = programLog();
         const size_t line = log.find("[Start Install CmdLine]");
         if (line != std::string::npos) {
-            EXPECT_EQ(log.substr(line, log.find('\n', line) - line).find(elsewhere.string()), std::string::npos);
+            EXPECT_EQ(log.substr(line, log.find('\n', line) - line).find(elsewhere.string()),
+                      std::string::npos);
         }
         m_sim.reset();
     }
@@ -605,7 +620,8 @@ TEST_F(InstallEndToEnd, AQuoteInTheProductNameOrTheFolderRunsNothingElsewhere) {
         EventReporter::instance().clearEvents();
         Product p;
         startSim(p);
-        const Outcome run = install(p, {"--dir", installRoot().string() + "\" /DIR=\"" + elsewhere.string()});
+        const Outcome run =
+            install(p, {"--dir", installRoot().string() + "\" /DIR=\"" + elsewhere.string()});
         EXPECT_EQ(run.status, 1) << run.console;
         EXPECT_NE(run.console.find("Message 4"), std::string::npos) << run.console;
         EXPECT_FALSE(reported("Download", "5.ProgramInstall", "First"));
@@ -619,7 +635,8 @@ TEST_F(InstallEndToEnd, ASubProgramListedAfterTheCheckIsNotRun) {
     Product p;
     p.downloaderId = "277";
     p.subProgramDelayMs = 2000;
-    p.alsoServed = {"download.kestrova.example/tools/Torvane.exe", "download.kestrova.example/tools/Melvisto.exe"};
+    p.alsoServed = {"download.kestrova.example/tools/Torvane.exe",
+                    "download.kestrova.example/tools/Melvisto.exe"};
     p.moreReplies = {
         {"302", {{"Download_url", "https://download.kestrova.example/tools/Torvane.exe"}}},
         {"304", {{"Download_url", "https://download.kestrova.example/tools/Melvisto.exe"}}},
@@ -632,8 +649,9 @@ TEST_F(InstallEndToEnd, ASubProgramListedAfterTheCheckIsNotRun) {
     fs::create_directories(workFolder());
     fs::permissions(workFolder(), fs::perms::owner_all, fs::perm_options::replace);
     for (const char* name : {"Torvane.exe", "Melvisto.exe"}) {
-        kvtest::writeFile(workFolder() / name,
-                          "#!/bin/sh\ntouch '" + (m_dir.path() / (std::string(name) + ".ran")).string() + "'\n");
+        kvtest::writeFile(
+            workFolder() / name,
+            "#!/bin/sh\ntouch '" + (m_dir.path() / (std::string(name) + ".ran")).string() + "'\n");
         fs::permissions(workFolder() / name, fs::perms::owner_all);
     }
     const Outcome run = install(p);

@@ -1,6 +1,8 @@
 // The window-side pieces of an install (folders, the install click's checks) and the console
 // presenter of the unattended mode.
 
+#include "Common/install_session.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,7 +13,6 @@
 
 #include "CConfigure.h"
 #include "Common/console_presenter.h"
-#include "Common/install_session.h"
 #include "Common/message_kinds.h"
 #include "Common/side_queries.h"
 #include "Common/unattended.h"
@@ -188,7 +189,8 @@ TEST(SideQueries, TheCrossEndCheckReadsTheSiteIdWhileTheQueryWritesIt) {
     kvtest::EnvGuard env({"KV_CONNECT_TO"});
     // Every request is refused at once, on loopback.
     setenv("KV_CONNECT_TO", ":443:127.0.0.1:1;:80:127.0.0.1:1", 1);
-    std::shared_ptr<const ui::ZipArchive> skin = ui::ZipArchive::OpenFromMemory(kvtest::makeZip({{"x", "x"}}));
+    std::shared_ptr<const ui::ZipArchive> skin =
+        ui::ZipArchive::OpenFromMemory(kvtest::makeZip({{"x", "x"}}));
     ASSERT_TRUE(skin);
     std::ostringstream out;
     ConsolePresenter w(out, skin, {{"Downloader_id", "253"}}, false);
@@ -197,7 +199,8 @@ TEST(SideQueries, TheCrossEndCheckReadsTheSiteIdWhileTheQueryWritesIt) {
     cfg.keepDownloaderElement("<Downloader><Site_id>118</Site_id></Downloader>");
     std::atomic<bool> done{false};
     std::thread query([&] {
-        for (int i = 0; i < 1000000 && !done; ++i) cfg.parseDownloadInfoXml();
+        for (int i = 0; i < 1000000 && !done; ++i)
+            cfg.parseDownloadInfoXml();
     });
     VerifyCrossEndIdThreadFunc(w, "/opt/kvdownloader_1001");
     done = true;

@@ -33,9 +33,11 @@ TEST(InstallWorker, FileNamesFromTheExtraUrl) {
               "KestrovaEditor_2");
     EXPECT_EQ(WorkFolderBaseName("no-slash", "Kestrova Editor"), "Kestrova Editor");
     // The base name is a folder under the temporary folder: never empty, never a way out.
-    EXPECT_EQ(WorkFolderBaseName("https://h/.hidden.exe", "P"), "P") << "empty before the first dot";
+    EXPECT_EQ(WorkFolderBaseName("https://h/.hidden.exe", "P"), "P")
+        << "empty before the first dot";
     EXPECT_EQ(WorkFolderBaseName("https://h/a\\b.exe", "P"), "P") << "a Windows separator";
-    EXPECT_EQ(WorkFolderBaseName("https://h/../x.exe", "P"), "x") << "the dots before the last slash do not count";
+    EXPECT_EQ(WorkFolderBaseName("https://h/../x.exe", "P"), "x")
+        << "the dots before the last slash do not count";
     EXPECT_EQ(SetupFileName("https://h/dir/Setup.exe", "2.4.1.0"), "Setup_2.4.1.0.exe");
     EXPECT_EQ(SetupFileName("https://h/dir/App.apk", "1.0"), "App_1.0.apk");
 }

@@ -331,7 +331,8 @@ TEST_F(DemoSetup, OnlyTheSignedCopyIsTrustedAndOnlyThroughTheDemoRoot) {
 // The setup runs as root and is told where to write its log. Another user (uid 65534) who
 // planted a link, or a second name of some file, under that name must not get it emptied.
 TEST_F(DemoSetup, TheLogIsNeverWrittenThroughAPlantedName) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant files as another user";
     const fs::path victim = m_dir.path() / "victim";
     kvtest::writeFile(victim, "keep");
     fs::permissions(m_temp, fs::perms::all, fs::perm_options::replace);

@@ -12,6 +12,7 @@
 // taken away again; fail:CODE exits with CODE.
 
 #include <dirent.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
