@@ -675,4 +675,23 @@ TEST_F(InstallEndToEnd, RunFoldersOfEndedRunsAreRemoved) {
     EXPECT_FALSE(fs::exists(stale));
 }
 
+// Without TMPDIR (as on most desktops) the work folder and the setup's log are in a private
+// folder of the user's, never under names in the shared /tmp that anyone could take first.
+TEST_F(InstallEndToEnd, WithoutTmpdirTheWorkFolderIsTheUsersOwn) {
+    Product p;
+    startSim(p);
+    unset("TMPDIR");
+    unset("XDG_RUNTIME_DIR");
+    const Outcome run = install(p);
+    ASSERT_EQ(run.status, 0) << run.console << programLog();
+    const fs::path privateTemp = m_dir.path() / "home" / ".cache" / "kvtemp";
+    EXPECT_NE(run.console.find("Log: " + (privateTemp / "KestrovaEditor_2").string() + "/"), std::string::npos)
+        << run.console;
+    struct stat st {};
+    ASSERT_EQ(::lstat(privateTemp.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_NE(programLog().find("/LOG=\"" + (privateTemp / "KestrovaEditor_2").string() + "/"), std::string::npos)
+        << programLog();
+}
+
 }  // namespace
