@@ -324,6 +324,14 @@ TEST(Transports, PostToAClosedPortIsLoggedWithItsCode) {
             R"(\[\d{4}/\d{1,2}/\d{1,2}-\d{1,2}:\d{1,2}:\d{1,2}\] Failed to perform request \[7\]\n)")))
         << env.errorLog();
 
+    // A link in its place is not written through.
+    const fs::path victim = env.dir() / "victim";
+    kvtest::writeFile(victim, "keep");
+    fs::rename(env.programDir() / "Logs" / ".log", env.dir() / "old.log");
+    fs::create_symlink(victim, env.programDir() / "Logs" / ".log");
+    errors.logError("Failed to perform request [%d]\n", 7);
+    EXPECT_EQ(kvtest::readFile(victim), "keep");
+
     // Without a "Logs" folder nothing is written and nothing fails.
     fs::remove_all(env.programDir() / "Logs");
     WebLog log(env.options());
