@@ -88,6 +88,9 @@ struct Product {
     std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> moreReplies;
     std::string needStart = "1";
     std::string softwareName = "Kestrova Editor";        // in the update service's reply
+    // The install refuses to start while a process of this name runs. Tests run side by side
+    // and some start the product itself: only a test that starts it names it.
+    std::string processName = "KestrovaEditor-not-started.exe";
     int subProgramDelayMs = 0;                           // before the sub-program queries answer
     Json::Value faults = Json::Value(Json::arrayValue);  // of the served file
     bool answerUpdate = true;
@@ -148,7 +151,7 @@ protected:
             {"Downloader_type", "1"},
             {"Software_name", p.softwareName},
             {"Software_version", p.version},
-            {"Process_name", "KestrovaEditor.exe"},
+            {"Process_name", p.processName},
             {"Install_url", "https://www.kestrova.example/editor/"},
             {"Download_url", p.downloadUrl},
             {"Extra_download_url", p.extraUrl},
@@ -277,6 +280,7 @@ protected:
 
 TEST_F(InstallEndToEnd, InstallsTheProductAndHandsOver) {
     Product p;
+    p.processName = "KestrovaEditor.exe";
     startSim(p);
     const Outcome run = install(p, {"--start"});
     ASSERT_EQ(run.status, 0) << run.console << programLog();
