@@ -69,9 +69,10 @@ int CConfigure::keepDownloaderElement(std::string_view reply) {
 
 int CConfigure::getDownloadInfoXml(bool sync) {
     const bool plain = HasDownloaderCfg();
-    const char* region = (plain || IsChinaSiteId(Site_id)) ? "cn" : "com";
+    const int site = siteId();
+    const char* region = (plain || IsChinaSiteId(site)) ? "cn" : "com";
     const bool is64 = is64BitSystem ? is64BitSystem() : false;
-    const std::string url = downloaderInfoUrl(Language_id, Downloader_id, Site_id, plain, is64);
+    const std::string url = downloaderInfoUrl(Language_id, Downloader_id, site, plain, is64);
     const char* mode = sync ? "Sync" : "Async";
 
     LOG(INFO) << " GetDownloaderInfo(" << mode << ")...";
@@ -88,6 +89,16 @@ int CConfigure::getDownloadInfoXml(bool sync) {
     return keepDownloaderElement(body);
 }
 
+int CConfigure::siteId() const {
+    std::lock_guard<std::mutex> lock(m_siteIdMutex);
+    return Site_id;
+}
+
+void CConfigure::setSiteId(int value) {
+    std::lock_guard<std::mutex> lock(m_siteIdMutex);
+    Site_id = value;
+}
+
 int CConfigure::parseDownloadInfoXml() {
     tinyxml2::XMLDocument doc;
     if (rawReply.empty() || doc.Parse(rawReply.c_str(), rawReply.size()) != tinyxml2::XML_SUCCESS ||
@@ -96,12 +107,26 @@ int CConfigure::parseDownloadInfoXml() {
         loadState = kNotLoaded;
         return 0;
     }
+    // The name and version end up in file names and in the setup's command line: a reply
+    // that would break out of either is not used at all.
+    for (const auto* e = doc.RootElement()->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        const std::string_view name = e->Name();
+        if (name != "Software_name" && name != "Software_version")
+            continue;
+        const std::string text = elementText(e);
+        if (!isSafeCommandLinePiece(text) ||
+            (name == "Software_version" && text.find_first_of("/\\") != std::string::npos)) {
+            LOG(INFO) << " Downloader info reply refused: unusable " << name << ": " << text;
+            loadState = kNotLoaded;
+            return 0;
+        }
+    }
     for (const auto* e = doc.RootElement()->FirstChildElement(); e; e = e->NextSiblingElement()) {
         const std::string_view name = e->Name();
         const std::string text = elementText(e);
         if (name == "Downloader_id") Downloader_id = parseDecimalInt(text);
         else if (name == "Software_id") Software_id = parseDecimalInt(text);
-        else if (name == "Site_id") Site_id = parseDecimalInt(text);
+        else if (name == "Site_id") setSiteId(parseDecimalInt(text));
         else if (name == "Downloader_type") Downloader_type = parseDecimalInt(text);
         else if (name == "Filesize") Filesize = parseDecimalInt64(text);
         else if (name == "Software_name") Software_name = truncateToCodePoints(text, kSoftwareNameMaxChars);
@@ -148,7 +173,7 @@ int CConfigure::loadFromMarkup(const NamedTextLookup& labels) {
     };
     Downloader_id = parseDecimalInt(text("Downloader_id"));
     Software_id = parseDecimalInt(text("Software_id"));
-    Site_id = parseDecimalInt(text("Site_id"));
+    setSiteId(parseDecimalInt(text("Site_id")));
     Language_id = parseDecimalInt(text("Language_id"));
     Filesize = parseDecimalInt64(text("Filesize"));
     Software_name = text("Software_name");

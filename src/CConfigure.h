@@ -3,12 +3,15 @@
 // program comes from. Filled from the update service's <Downloader> reply (preferred) or from
 // the skin's configure.xml labels (fallback).
 //
-// No lock: the background query writes it only until the install worker starts; from then on
-// only the worker does. Strings are UTF-8.
+// The background query writes the fields only until the install worker starts; from then on
+// only the worker does. Site_id alone is also read by the cross-end check while the query may
+// still be writing it: that thread reads it through siteId(), and the writers hold the same
+// lock. Strings are UTF-8.
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +53,9 @@ public:
     // Keeps `reply` when it holds a <Downloader> element (cut to that element); 1 if so.
     int keepDownloaderElement(std::string_view reply);
 
+    // Site_id, read under the lock its writers take (see above).
+    int siteId() const;
+
     // Decides whether the system is 64-bit for the request (tests pass their own answer).
     std::function<bool()> is64BitSystem;
 
@@ -74,6 +80,10 @@ public:
     std::string Md5_extra;
     std::string Cnet_download_url;
     std::string rawReply;  // the last <Downloader> element received; empty when none
+
+private:
+    void setSiteId(int value);
+    mutable std::mutex m_siteIdMutex;
 };
 
 // Whether "kv_downloader.cfg" lies in the folder of `programPath` (the running program by

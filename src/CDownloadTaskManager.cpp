@@ -1,20 +1,27 @@
 #include "CDownloadTaskManager.h"
 
+#include <fcntl.h>
 #include <tinyxml2.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "CLibcurlTool.h"
 #include "HttpHeaderText.h"
 #include "Logging.h"
 #include "TextUtil.h"
+#include "platform/FileIo.h"
+#include "platform/Paths.h"
+#include "platform/System.h"
 #include "report/EventReporter.h"
 
 DownloadTask* CTaskManager::popTask() {
-    if (m_waitingTasks.empty()) return nullptr;
+    if (m_waitingTasks.empty())
+        return nullptr;
     DownloadTask* task = m_waitingTasks.back();
     m_waitingTasks.pop_back();
     task->TaskStatus = 3;
@@ -23,20 +30,24 @@ DownloadTask* CTaskManager::popTask() {
 }
 
 int CTaskManager::addWaitingTask(DownloadTask* task) {
-    if (!task) return 0;
+    if (!task)
+        return 0;
     m_waitingTasks.push_back(task);
     return 1;
 }
 
 int CTaskManager::addTakenTask(DownloadTask* task) {
-    if (!task) return 0;
+    if (!task)
+        return 0;
     m_takenTasks.push_back(task);
     return 1;
 }
 
 CDownloadTaskManager::CDownloadTaskManager(std::string url, std::string localPath,
                                            std::string taskFilePath)
-    : m_taskFilePath(std::move(taskFilePath)), m_url(std::move(url)), m_localPath(std::move(localPath)) {}
+    : m_taskFilePath(std::move(taskFilePath)),
+      m_url(std::move(url)),
+      m_localPath(std::move(localPath)) {}
 
 int64_t CDownloadTaskManager::getContentLength(CURLcode& result) {
     result = CURLE_OK;
@@ -44,14 +55,25 @@ int64_t CDownloadTaskManager::getContentLength(CURLcode& result) {
     ProbeHeaders probe;
     long lastStatus = 0;
     for (int fetch = 0; fetch <= kMaxRedirects; ++fetch) {
+        if (m_deadline != 0) {
+            const uint64_t now = platform::tickCount();
+            if (now >= m_deadline) {
+                LOG(INFO) << " Set-up time limit reached, no probe of " << m_url;
+                result = CURLE_OPERATION_TIMEDOUT;
+                return 0;
+            }
+            tool.setTextTimeLimit(static_cast<int64_t>(m_deadline - now));
+        }
         std::string header;
         result = tool.getHttpHeader(m_url, header, &lastStatus, CLibcurlTool::kMaxTextBytes);
         probe = parseProbeHeaders(header);
         if (probe.cdn) {
             LOG(INFO) << " Cdn result: " << probe.cacheStatus << ", " << probe.edge;
-            EventReporter::instance().report("Download", "3.CDNStatus", probe.edge + "/" + probe.cacheStatus, false);
+            EventReporter::instance().report("Download", "3.CDNStatus",
+                                             probe.edge + "/" + probe.cacheStatus, false);
         }
-        if (!probe.location) break;
+        if (!probe.location)
+            break;
         const std::string next = resolveLocation(m_url, *probe.location);
         if (next.empty()) {
             LOG(INFO) << " Bad Location " << *probe.location << " from " << m_url;
@@ -84,7 +106,8 @@ errorcode CDownloadTaskManager::generateDownloadTask(const std::string& tag) {
         records.push_back("error:" + std::to_string(static_cast<int>(rc)));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    while (records.size() < 5) records.push_back("Null");
+    while (records.size() < 5)
+        records.push_back("Null");
     if (!tag.empty()) {
         const std::string label =
             records[0] + "/" + records[1] + "/" + records[2] + "/" + records[3] + "/" + records[4];
@@ -92,7 +115,8 @@ errorcode CDownloadTaskManager::generateDownloadTask(const std::string& tag) {
         LOG(INFO) << " GetSize: " << tag << ", " << label;
     }
     if (length <= 0) {
-        LOG(INFO) << " [Error]: " << "Get ContentLength Fail, tried 5 times";
+        LOG(INFO) << " [Error]: "
+                  << "Get ContentLength Fail, tried 5 times";
         return kNoContentLength;
     }
 
@@ -118,8 +142,15 @@ errorcode CDownloadTaskManager::generateDownloadTask(const std::string& tag) {
 }
 
 errorcode CDownloadTaskManager::loadDownloadTask(const std::string& tag) {
-    if (access(m_taskFilePath.c_str(), R_OK) != 0) return generateDownloadTask(tag);
-    const errorcode result = readDownloadTask() ? checkDownloadTask() : kBadTaskLayout;
+    if (access(m_taskFilePath.c_str(), R_OK) != 0)
+        return generateDownloadTask(tag);
+    errorcode result = readDownloadTask() ? checkDownloadTask() : kBadTaskLayout;
+    // The file is sized when its table is built, so a file of another length was not written
+    // by this table (removed, replaced, or cut short by someone else).
+    if (result == kSuccess && platform::fileSize64(m_localPath) != ContentLength) {
+        LOG(INFO) << " Local file " << m_localPath << " is not " << ContentLength << " bytes long";
+        result = kBadTaskLayout;
+    }
     if (result == kSuccess) {
         // Tasks fetch what the probe found now, not what a file on disk says.
         for (auto& task : m_allTasks) {
@@ -136,7 +167,8 @@ errorcode CDownloadTaskManager::loadDownloadTask(const std::string& tag) {
 
 namespace {
 
-void addNumber(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, int64_t value) {
+void addNumber(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name,
+               int64_t value) {
     auto* e = doc.NewElement(name);
     e->SetText(std::to_string(value).c_str());
     parent->InsertEndChild(e);
@@ -168,8 +200,10 @@ int CDownloadTaskManager::saveDownloadTask() {
     addNumber(doc, root, "TasksCount", TasksCount);
     addNumber(doc, root, "ContentLength", ContentLength);
     addNumber(doc, root, "DownloadTime", DownloadTime);
-    if (!ETag.empty()) addText(doc, root, "ETag", ETag);
-    if (!LastModified.empty()) addText(doc, root, "LastModified", LastModified);
+    if (!ETag.empty())
+        addText(doc, root, "ETag", ETag);
+    if (!LastModified.empty())
+        addText(doc, root, "LastModified", LastModified);
     for (const auto& task : m_allTasks) {
         auto* e = doc.NewElement("Task");
         root->InsertEndChild(e);
@@ -185,24 +219,31 @@ int CDownloadTaskManager::saveDownloadTask() {
     tinyxml2::XMLPrinter printer;
     doc.Print(&printer);
 
-    // Written beside it and renamed over it, so a crash leaves the old file or the new one.
+    // Written beside it and renamed over it, so a crash leaves the old file or the new one. The
+    // temporary name is predictable: whatever is there is removed and the file made afresh,
+    // never written through a link.
     const std::string tmp = m_taskFilePath + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
+    ::unlink(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     const size_t size = static_cast<size_t>(printer.CStrSize() > 0 ? printer.CStrSize() - 1 : 0);
-    bool ok = f && std::fwrite(printer.CStr(), 1, size, f) == size;
-    if (f) ok = (std::fclose(f) == 0) && ok;
+    bool ok =
+        fd >= 0 && platform::writeAll(fd, {reinterpret_cast<const uint8_t*>(printer.CStr()), size});
+    if (fd >= 0)
+        ok = ::close(fd) == 0 && ok;
     if (!ok || std::rename(tmp.c_str(), m_taskFilePath.c_str()) != 0) {
-        LOG(INFO) << " Save task file failed: " << m_taskFilePath;
-        std::remove(tmp.c_str());
+        LOG(INFO) << " Save task file failed: " << m_taskFilePath << ": " << std::strerror(errno);
+        ::unlink(tmp.c_str());
     }
     return 1;
 }
 
 bool CDownloadTaskManager::readDownloadTask() {
     tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-    if (doc.LoadFile(m_taskFilePath.c_str()) != tinyxml2::XML_SUCCESS) return false;
+    if (doc.LoadFile(m_taskFilePath.c_str()) != tinyxml2::XML_SUCCESS)
+        return false;
     const auto* root = doc.FirstChildElement();
-    if (!root) return false;
+    if (!root)
+        return false;
     for (const auto* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
         const std::string_view name = e->Name();
         if (name == "TasksCount") {
@@ -220,16 +261,24 @@ bool CDownloadTaskManager::readDownloadTask() {
             int64_t downloaded = 0;
             for (const auto* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
                 const std::string_view field = c->Name();
-                if (field == "StartPos") task->StartPos = number(c);
-                else if (field == "EndPos") task->EndPos = number(c);
-                else if (field == "DownloadedPos") downloaded = number(c);
-                else if (field == "TaskStatus") task->TaskStatus = static_cast<int32_t>(number(c));
-                else if (field == "TaskId") task->TaskId = static_cast<int32_t>(number(c));
-                else if (field == "RemotePath") task->RemotePath = text(c);
-                else if (field == "LocalPath") task->LocalPath = text(c);
+                if (field == "StartPos")
+                    task->StartPos = number(c);
+                else if (field == "EndPos")
+                    task->EndPos = number(c);
+                else if (field == "DownloadedPos")
+                    downloaded = number(c);
+                else if (field == "TaskStatus")
+                    task->TaskStatus = static_cast<int32_t>(number(c));
+                else if (field == "TaskId")
+                    task->TaskId = static_cast<int32_t>(number(c));
+                else if (field == "RemotePath")
+                    task->RemotePath = text(c);
+                else if (field == "LocalPath")
+                    task->LocalPath = text(c);
             }
             task->RequestTimes = 0;
-            if (task->ContentLength == 0 && ContentLength != 0) task->ContentLength = ContentLength;
+            if (task->ContentLength == 0 && ContentLength != 0)
+                task->ContentLength = ContentLength;
             // The stored form for now; checkDownloadTask turns it into the exact position.
             task->WrittenPos = downloaded;
             addTask(std::move(task));
@@ -241,9 +290,13 @@ bool CDownloadTaskManager::readDownloadTask() {
 errorcode CDownloadTaskManager::checkDownloadTask() {
     CURLcode rc = CURLE_OK;
     const int64_t length = getContentLength(rc);
-    if (length != ContentLength) return kLengthChanged;
-    if ((!ETag.empty() && !m_probedETag.empty() && ETag != m_probedETag) ||
-        (!LastModified.empty() && !m_probedLastModified.empty() && LastModified != m_probedLastModified)) {
+    if (length == 0) {
+        LOG(INFO) << " Remote length unknown now (" << static_cast<int>(rc) << "), task table kept";
+    } else if (length != ContentLength) {
+        return kLengthChanged;
+    } else if ((!ETag.empty() && !m_probedETag.empty() && ETag != m_probedETag) ||
+               (!LastModified.empty() && !m_probedLastModified.empty() &&
+                LastModified != m_probedLastModified)) {
         LOG(INFO) << " Remote file changed: validators differ";
         return kLengthChanged;
     }
@@ -254,11 +307,13 @@ errorcode CDownloadTaskManager::checkDownloadTask() {
         return kBadTaskLayout;
     int64_t expected = 0;
     for (const auto& task : m_allTasks) {
-        if (task->StartPos != (static_cast<int64_t>(task->TaskId) - 1) * kTaskSize || task->StartPos != expected)
+        if (task->StartPos != (static_cast<int64_t>(task->TaskId) - 1) * kTaskSize ||
+            task->StartPos != expected)
             return kBadTaskLayout;
         expected = task->EndPos + 1;
     }
-    if (expected != ContentLength + 1) return kBadTaskLayout;
+    if (expected != ContentLength + 1)
+        return kBadTaskLayout;
 
     // Positions and statuses are trusted only inside their task.
     for (const auto& task : m_allTasks) {
@@ -288,22 +343,26 @@ void CDownloadTaskManager::clearDownloadTask() {
 }
 
 int CDownloadTaskManager::addTask(std::unique_ptr<DownloadTask> task) {
-    if (!task) return 0;
+    if (!task)
+        return 0;
     DownloadTask* raw = task.get();
     m_allTasks.push_back(std::move(task));
     return raw->TaskStatus == 1 ? addTakenTask(raw) : addWaitingTask(raw);
 }
 
 bool CDownloadTaskManager::hasUnfinishedTask() const {
-    if (!m_waitingTasks.empty()) return true;
+    if (!m_waitingTasks.empty())
+        return true;
     for (const auto* task : m_takenTasks)
-        if (task->TaskStatus != 1) return true;
+        if (task->TaskStatus != 1)
+            return true;
     return false;
 }
 
 bool CDownloadTaskManager::isAllTaskFinished() const {
     for (const auto& task : m_allTasks)
-        if (task->TaskStatus != 1) return false;
+        if (task->TaskStatus != 1)
+            return false;
     return true;
 }
 
@@ -322,7 +381,8 @@ void CDownloadTaskManager::reclaimTasks() {
 
 int64_t CDownloadTaskManager::getDownloadedSize() const {
     int64_t total = 0;
-    for (const auto& task : m_allTasks) total += task->writtenBytes();
+    for (const auto& task : m_allTasks)
+        total += task->writtenBytes();
     return total;
 }
 
@@ -333,6 +393,7 @@ int64_t CDownloadTaskManager::addDownloadTime(int64_t ms) {
 
 int64_t CDownloadTaskManager::getTotalRequestTimes() const {
     int64_t total = 0;
-    for (const auto& task : m_allTasks) total += task->RequestTimes;
+    for (const auto& task : m_allTasks)
+        total += task->RequestTimes;
     return total;
 }

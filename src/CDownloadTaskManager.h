@@ -18,10 +18,10 @@
 
 enum errorcode {
     kSuccess = 1,
-    kLengthChanged = 2,     // stored ContentLength (or validator) differs from the remote file
-    kBadTaskLayout = 3,     // the stored table is not the contiguous 1 MiB layout
-    kNoContentLength = 6,   // the length could not be learned in 5 probes
-    kCannotOpenFile = 7,    // the local output file could not be opened
+    kLengthChanged = 2,    // stored ContentLength (or validator) differs from the remote file
+    kBadTaskLayout = 3,    // the stored table is not the contiguous 1 MiB layout
+    kNoContentLength = 6,  // the length could not be learned in 5 probes
+    kCannotOpenFile = 7,   // the local output file could not be opened
 };
 
 inline constexpr int64_t kTaskSize = 1048576;
@@ -74,7 +74,13 @@ public:
     // the length was not learned. `result` receives the last request's code. May report the
     // "3.CDNStatus" event.
     int64_t getContentLength(CURLcode& result);
+    // Monotonic tick (platform::tickCount) after which no probe is sent any more: set-up as a
+    // whole stays bounded however slowly the server answers. 0: each probe only has its own
+    // limit.
+    void setDeadline(uint64_t tick) { m_deadline = tick; }
     errorcode generateDownloadTask(const std::string& tag);
+    // Resumes from the task file when it describes the remote file as it is now and the local
+    // file has the table's length; otherwise builds a fresh table.
     errorcode loadDownloadTask(const std::string& tag);
     // Writes the task file atomically (a temporary file renamed over it). Always 1; a failure
     // is logged and leaves the previous file in place.
@@ -82,6 +88,8 @@ public:
     // Fills the manager from the task file; false when the file cannot be read or is not a task
     // file at all (not XML, no root).
     bool readDownloadTask();
+    // 1, 2 (the remote file is another one now) or 3. A probe that learns nothing cannot tell
+    // and keeps the table: one failed request is no reason to fetch everything again.
     errorcode checkDownloadTask();
     void clearDownloadTask();
     int addTask(std::unique_ptr<DownloadTask> task);
@@ -113,4 +121,5 @@ private:
     // Validators seen by the latest probe.
     std::string m_probedETag;
     std::string m_probedLastModified;
+    uint64_t m_deadline = 0;
 };

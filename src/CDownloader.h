@@ -26,11 +26,11 @@ std::string splitSize(int64_t bytes);
 std::string formatSize(int64_t bytes);
 
 struct DownloadInfo {
-    uint64_t tick = 0;          // monotonic milliseconds of the update
-    int64_t downloaded = 0;     // bytes written so far
+    uint64_t tick = 0;       // monotonic milliseconds of the update
+    int64_t downloaded = 0;  // bytes written so far
     std::string speedText = "0.0B/S";
-    double percent = 0.0;       // truncated to two decimals
-    int64_t downloadTime = 0;   // milliseconds, accumulated across runs
+    double percent = 0.0;      // truncated to two decimals
+    int64_t downloadTime = 0;  // milliseconds, accumulated across runs
     std::string averageText = "0.0B/S";
     int64_t averageBytesPerSecond = 0;
     int32_t requestCount = 0;
@@ -82,13 +82,15 @@ private:
 
 class CDownloadThread : public CThread {
 public:
-    CDownloadThread(platform::NamedMutex* writeMutex, int fd) : CThread(writeMutex), m_fd(fd) {}
+    CDownloadThread(platform::NamedMutex* writeMutex, int fd, int64_t attemptLimitMs)
+        : CThread(writeMutex), m_fd(fd), m_attemptLimitMs(attemptLimitMs) {}
     ~CDownloadThread() override { stopAndJoin(); }
     int run() override;
     int fd() const { return m_fd; }
 
 private:
     int m_fd;  // the download's shared output file, not owned
+    int64_t m_attemptLimitMs;
     // Kept across attempts so the connection to the server is reused (a fresh TCP and TLS
     // handshake per 1 MiB segment costs more than the segment on a fast link); dropped after a
     // failed attempt so the next one starts clean. Used by the worker thread only.
@@ -118,15 +120,20 @@ class CDownloadThreadManager : public CThreadManager {
 public:
     explicit CDownloadThreadManager(std::string localPath) : m_localPath(std::move(localPath)) {}
     ~CDownloadThreadManager() override;
-    // Opens the output file (kept as it is when it exists, created otherwise), then starts the
-    // workers. 0 when the file cannot be opened.
+    // Opens the output file (kept as it is when it exists, created otherwise; never through a
+    // link), then starts the workers. 0 when the file cannot be opened.
     int createThreads(int count) override;
+    // Gives the open output file `length` bytes; false (logged) when it cannot.
+    bool setFileLength(int64_t length);
     // Closes the output file; false (logged) when the close reports a write error.
     bool closeFile();
+    // Limit of one segment attempt for workers created from now on.
+    void setAttemptLimitMs(int64_t ms) { m_attemptLimitMs = ms; }
 
 private:
     std::string m_localPath;
     int m_fd = -1;
+    int64_t m_attemptLimitMs = CLibcurlTool::kSegmentTimeLimitMs;
 };
 
 class CDownloader {
@@ -138,6 +145,14 @@ public:
     CDownloader(const CDownloader&) = delete;
     CDownloader& operator=(const CDownloader&) = delete;
 
+    // Before downloadInit: the tick by which set-up (the probes) must be over, and the limit of
+    // one segment attempt (which also bounds how long a stop waits for running attempts).
+    void setSetupDeadline(uint64_t tick) { m_taskManager.setDeadline(tick); }
+    void setAttemptLimitMs(int64_t ms) { m_threadManager.setAttemptLimitMs(ms); }
+
+    // Opens the file, builds or resumes the task table and gives the file the table's length,
+    // so that a file killed half-way still matches its saved task file. The progress figures
+    // start from what is already there.
     errorcode downloadInit(const std::string& tag);
     int startDownload();
     int stopDownload();

@@ -23,6 +23,10 @@ public:
     // CURLE_FAILED_INIT.
     bool valid() const { return m_handle != nullptr; }
 
+    // Whole-request limit of the text requests (header, body, text GET), milliseconds; a server
+    // that trickles must not hold a caller for ever. At least 1 ms.
+    void setTextTimeLimit(int64_t ms) { m_textTimeLimitMs = ms < 1 ? 1 : ms; }
+
     // HEAD request following up to 5 redirects; `header` receives the header blocks of every
     // response in the chain, cut to `maxChars` characters; `responseCode` (may be null) the
     // last status.
@@ -33,9 +37,11 @@ public:
     // offsets, for the task `worker` holds. Only a 206 answer whose Content-Range starts at
     // `first` and carries `expectedTotal` is written; anything else writes nothing. Received
     // bytes are written even when the attempt ends early (time-out, reset), and the task's
-    // position moves only over bytes that reached the file.
+    // position moves only over bytes that reached the file. The attempt ends after
+    // `timeLimitMs` whatever arrives.
     CURLcode httpDownloadContent(const std::string& url, int64_t first, int64_t last,
-                                 int64_t expectedTotal, CDownloadThread* worker);
+                                 int64_t expectedTotal, CDownloadThread* worker,
+                                 int64_t timeLimitMs = kSegmentTimeLimitMs);
 
     // GET; `body` receives at most last - first characters of the body. The offsets only size
     // the result: no Range header is sent.
@@ -55,11 +61,14 @@ public:
     static std::string errorMessage(CURLcode code);
 
     static constexpr const char* kUserAgentHeader =
-        "User-Agent:Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+        "User-Agent:Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like "
+        "Gecko) "
         "Chrome/62.0.3202.75 Safari/537.36";
 
     // A text reply larger than this is not one of our services' replies: the transfer stops.
     static constexpr size_t kMaxTextBytes = 8u << 20;
+    static constexpr int64_t kTextTimeLimitMs = 60000;
+    static constexpr int64_t kSegmentTimeLimitMs = 10000;
 
 private:
     CURLcode perform(const std::string& url, bool headOnly, std::string& received,
@@ -69,4 +78,5 @@ private:
 
     CURL* m_handle = nullptr;
     TransportSettings m_transport;
+    int64_t m_textTimeLimitMs = kTextTimeLimitMs;
 };

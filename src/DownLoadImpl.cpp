@@ -15,6 +15,7 @@
 #include "CDownloader.h"
 #include "FuntionImpl.h"
 #include "Logging.h"
+#include "platform/FileIo.h"
 #include "platform/Network.h"
 #include "platform/Paths.h"
 #include "platform/Sync.h"
@@ -25,20 +26,35 @@ namespace {
 
 std::string truncatedRate(double mibPerSecond, const char* format) {
     char text[64];
-    std::snprintf(text, sizeof text, format, static_cast<double>(static_cast<int64_t>(mibPerSecond * 100)) / 100.0);
+    std::snprintf(text, sizeof text, format,
+                  static_cast<double>(static_cast<int64_t>(mibPerSecond * 100)) / 100.0);
     return text;
 }
 
 // Two downloads into one file corrupt it: the lock is held for the whole download and dies
-// with its holder.
-std::unique_ptr<platform::NamedMutex> lockDownload(const std::string& localPath) {
-    const std::string name = "kvdownload:" + platform::longPath(localPath).string();
-    auto mutex = platform::NamedMutex::create(name);
-    if (!mutex) return nullptr;
-    const auto r = mutex->lock(0);
-    if (r != platform::WaitResult::Signaled && r != platform::WaitResult::Abandoned) return nullptr;
-    return mutex;
-}
+// with its holder. Released before it is closed, on the thread that took it.
+class DownloadLock {
+public:
+    explicit DownloadLock(const std::string& localPath) {
+        const std::string name = "kvdownload:" + platform::longPath(localPath).string();
+        auto mutex = platform::NamedMutex::create(name);
+        if (!mutex)
+            return;
+        const auto r = mutex->lock(0);
+        if (r == platform::WaitResult::Signaled || r == platform::WaitResult::Abandoned)
+            m_mutex = std::move(mutex);
+    }
+    ~DownloadLock() {
+        if (m_mutex)
+            m_mutex->unlock();
+    }
+    DownloadLock(const DownloadLock&) = delete;
+    DownloadLock& operator=(const DownloadLock&) = delete;
+    bool held() const { return m_mutex != nullptr; }
+
+private:
+    std::unique_ptr<platform::NamedMutex> m_mutex;
+};
 
 }  // namespace
 
@@ -48,14 +64,16 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
     const bool cdn = FuntionImpl::IsCdnUrl(url);
     auto alive = watch.isNetworkAlive ? watch.isNetworkAlive : platform::isNetworkAlive;
 
-    auto lock = lockDownload(localPath);
-    if (!lock) {
+    DownloadLock lock(localPath);
+    if (!lock.held()) {
         LOG(INFO) << " Another download into " << localPath << " is running, this one is refused";
         return kInitFailed;
     }
 
+    const uint64_t setupDeadline = platform::tickCount() + watch.setupLimitMs;
     if (platform::fileSize64(localPath) >= 0) {
         CDownloadTaskManager probe(url, "", "");
+        probe.setDeadline(setupDeadline);
         CURLcode rc = CURLE_OK;
         const int64_t remote = probe.getContentLength(rc);
         // A probe that learned nothing (a network hiccup) is no reason to throw away what was
@@ -68,13 +86,17 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
     }
 
     CDownloader downloader(url, localPath, taskFile, watch.workers);
+    downloader.setSetupDeadline(setupDeadline);
+    downloader.setAttemptLimitMs(
+        std::min<int64_t>(watch.attemptLimitMs, static_cast<int64_t>(watch.stallMs)));
     if (downloader.downloadInit("Download") != kSuccess) {
         downloader.stopDownload();
         downloader.waitForDriver();
         return kInitFailed;
     }
     downloader.startDownload();
-    int64_t lastCount = 0;
+    // Bytes of an earlier run are no speed of this one.
+    int64_t lastCount = downloader.getDownloadInfo().downloaded;
     uint64_t lastChange = platform::tickCount();
     double highest = 0.0;
     double lowest = 102400.0;
@@ -86,12 +108,14 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
         return result;
     };
     while (true) {
-        if (!alive()) return stop(kNoNetwork);
+        if (!alive())
+            return stop(kNoNetwork);
         const DownloadInfo info = downloader.getDownloadInfo();
         if (info.downloaded > lastCount) {
             if (info.tick > lastChange) {
-                const double sample = (static_cast<double>(info.downloaded - lastCount) / 1024 / 1024) /
-                                      (static_cast<double>(info.tick - lastChange) / 1000);
+                const double sample =
+                    (static_cast<double>(info.downloaded - lastCount) / 1024 / 1024) /
+                    (static_cast<double>(info.tick - lastChange) / 1000);
                 highest = std::max(highest, sample);
                 lowest = std::min(lowest, sample);
             }
@@ -102,14 +126,17 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
                 EventReporter::instance().report("DownloaderInfo00", "NoDownloadSpeed", "", false);
                 noSpeedSent = true;
             }
-            if (info.tick > lastChange + watch.stallMs - 1) return stop(kStalled);
+            if (info.tick > lastChange + watch.stallMs - 1)
+                return stop(kStalled);
         }
         if (cdn && info.requestCount > 3 * downloader.tasksCount()) {
-            LOG(INFO) << " ---cdn fail:" << info.requestCount << " > 3 * " << downloader.tasksCount();
+            LOG(INFO) << " ---cdn fail:" << info.requestCount << " > 3 * "
+                      << downloader.tasksCount();
             return stop(kTooManyCdnRequests);
         }
         if (downloader.runState() != CDownloader::kStopped) {
-            if (watch.showProgress) watch.showProgress(info.downloaded, downloader.contentLength());
+            if (watch.showProgress)
+                watch.showProgress(info.downloaded, downloader.contentLength());
             std::this_thread::sleep_for(std::chrono::milliseconds(watch.passSleepMs));
             continue;
         }
@@ -121,14 +148,17 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
         if (final.downloaded < downloader.contentLength() || !downloader.fileClosedCleanly())
             return kInitFailed;
         if (!downloader.started()) {
-            if (watch.showProgress) watch.showProgress(downloader.contentLength(), downloader.contentLength());
+            if (watch.showProgress)
+                watch.showProgress(downloader.contentLength(), downloader.contentLength());
             return kDownloaded;
         }
-        const std::string average = truncatedRate(static_cast<double>(final.averageBytesPerSecond) / 1048576, "%.1fMB/s");
+        const std::string average =
+            truncatedRate(static_cast<double>(final.averageBytesPerSecond) / 1048576, "%.1fMB/s");
         LOG(INFO) << " Average speed: " << average;
         auto& reporter = EventReporter::instance();
         reporter.report("DownloadSpeed", cdn ? "CDN" : "Server", average, false);
-        reporter.report("DownloaderInfo", "TotalRequestTimes", std::to_string(final.requestCount), false);
+        reporter.report("DownloaderInfo", "TotalRequestTimes", std::to_string(final.requestCount),
+                        false);
         const std::string minText = truncatedRate(lowest, "%.1f MB/s");
         const std::string maxText = truncatedRate(highest, "%.1f MB/s");
         reporter.report("DownloaderInfo00", "DownloadRateMin", minText, false);
@@ -140,16 +170,20 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
 
 std::string CDownLoadImpl::md5OfFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     CMd5Stream md5;
     bool ok = true;
     std::vector<unsigned char> block(1 << 20);
     while (ok) {
         const ssize_t n = ::read(fd, block.data(), block.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
         ok = md5.update(block.data(), static_cast<size_t>(n));
     }
     ::close(fd);
@@ -165,10 +199,15 @@ int CDownLoadImpl::checkMD5Digest(const std::string& path, const std::string& di
                                   const std::string& expectedA, const std::string& expectedB,
                                   const std::string& tag) {
     LOG(INFO) << " MD5 of file " << path << " is " << digest;
-    if (FILE* record = std::fopen((path + ".db").c_str(), "wb+")) {
+    // Made afresh, never written through a link planted under the record's name.
+    const std::string recordPath = path + ".db";
+    ::unlink(recordPath.c_str());
+    const int record =
+        ::open(recordPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (record >= 0) {
         const std::string text = tag + "###" + digest;
-        std::fwrite(text.data(), 1, text.size(), record);
-        std::fclose(record);
+        platform::writeAll(record, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+        ::close(record);
     }
     // An unreadable file has no digest and matches nothing, not even an empty expectation.
     return !digest.empty() && (digest == expectedA || digest == expectedB) ? 1 : 0;

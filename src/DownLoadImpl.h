@@ -15,7 +15,11 @@ struct DownloadWatch {
     uint64_t stallMs = 30000;        // no progress this long: give up with -3
     int passSleepMs = 5;             // pause between watchdog passes
     int workers = 10;
-    std::function<bool()> isNetworkAlive;            // default: the platform's check
+    uint64_t setupLimitMs = 60000;  // all probes before the first segment, together
+    // One segment attempt; never longer than stallMs, so a stalled attempt ends (and a stop
+    // returns) within the stall window.
+    int64_t attemptLimitMs = 10000;
+    std::function<bool()> isNetworkAlive;                           // default: the platform's check
     std::function<void(int64_t done, int64_t total)> showProgress;  // may be empty
 };
 
@@ -23,9 +27,9 @@ class CDownLoadImpl {
 public:
     enum Result {
         kDownloaded = 1,
-        kInitFailed = -1,   // set-up failed, or the engine stopped short of the file length
+        kInitFailed = -1,  // set-up failed, or the engine stopped short of the file length
         kNoNetwork = -2,
-        kStalled = -3,      // no progress for stallMs
+        kStalled = -3,  // no progress for stallMs
         kTooManyCdnRequests = -4,
     };
 

@@ -1,7 +1,5 @@
 #include "FuntionImpl.h"
 
-#include <tinyxml2.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +14,8 @@
 #include "platform/Paths.h"
 #include "platform/System.h"
 #include "report/EventReporter.h"
+#include "ui/Host.h"
+#include "ui/MarkupLoader.h"
 #include "ui/ZipArchive.h"
 
 namespace FuntionImpl {
@@ -112,28 +112,6 @@ fs::path searchSubdirs(const fs::path& dir, int depth, SearchState& state) {
             return found;
     }
     return {};
-}
-
-const tinyxml2::XMLElement* findNamedElement(const tinyxml2::XMLDocument& doc,
-                                             std::string_view name) {
-    // Iterative document-order walk: no recursion however deep the markup nests.
-    const tinyxml2::XMLElement* e = doc.FirstChildElement();
-    while (e) {
-        const char* attr = e->Attribute("name");
-        if (attr && name == attr)
-            return e;
-        if (const auto* child = e->FirstChildElement()) {
-            e = child;
-            continue;
-        }
-        while (e && !e->NextSiblingElement()) {
-            const tinyxml2::XMLNode* parent = e->Parent();
-            e = parent ? parent->ToElement() : nullptr;
-        }
-        if (e)
-            e = e->NextSiblingElement();
-    }
-    return nullptr;
 }
 
 std::string unquote(std::string_view path) {
@@ -277,9 +255,13 @@ bool IsWow64() {
 }
 
 double GetScreenScale(int& physicalWidth, int& physicalHeight) {
-    physicalWidth = 0;
-    physicalHeight = 0;
-    return 1.0;
+    // The window host measured the primary monitor when it started; without one (no display)
+    // there is nothing to measure.
+    const ui::HostBackend* host = ui::GetHostBackend();
+    const ui::ScreenMetrics screen = host ? host->GetScreenMetrics() : ui::ScreenMetrics();
+    physicalWidth = screen.pixels.cx;
+    physicalHeight = screen.pixels.cy;
+    return screen.scale;
 }
 
 std::string GetFileVersionString(const fs::path& file) {
@@ -340,22 +322,14 @@ std::string GetLanguageText(const ui::ZipArchive& package, std::string_view sect
         LOG(INFO) << " GetLanguageText cannot read " << entry << ": " << error;
         return {};
     }
-    tinyxml2::XMLDocument doc;
-    if (doc.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS) {
-        LOG(INFO) << " GetLanguageText cannot parse " << entry << ": " << doc.ErrorStr();
+    const ui::MarkupDocument doc = ui::MarkupLoader(nullptr).LoadFromText(*text, entry);
+    if (!doc.root) {
+        LOG(INFO) << " GetLanguageText cannot parse " << entry;
         return {};
     }
-    const tinyxml2::XMLElement* page = findNamedElement(doc, section);
-    if (!page)
-        return {};
-    for (const auto* label = page->FirstChildElement(); label;
-         label = label->NextSiblingElement()) {
-        const char* name = label->Attribute("name");
-        if (name && key == name) {
-            const char* value = label->Attribute("text");
-            return value ? sanitizeUtf8(value) : std::string();
-        }
-    }
+    for (const auto& [name, value] : doc.ChildTexts(section))
+        if (name == key)
+            return sanitizeUtf8(value);
     return {};
 }
 

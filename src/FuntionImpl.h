@@ -101,8 +101,8 @@ std::string GetUILanguageName();
 // Windows"; this build's answer is about the system it runs on).
 bool IsWow64();
 
-// Display scale and pixel size of the display mode. This program runs without a display of its
-// own to measure: 1.0, and both sizes 0.
+// Display scale and pixel size of the primary monitor, as the window host measured them; 1.0 and
+// both sizes 0 when no host with a display runs.
 double GetScreenScale(int& physicalWidth, int& physicalHeight);
 
 // "%d.%d.%d.%d" of the file version resource of a program built by this project; "" for any

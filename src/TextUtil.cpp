@@ -92,3 +92,10 @@ std::string removeLineBreaks(std::string_view text) {
         if (c != '\r' && c != '\n') out.push_back(c);
     return out;
 }
+
+bool isSafeCommandLinePiece(std::string_view text) {
+    for (const char c : text)
+        if (c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}

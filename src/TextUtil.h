@@ -19,3 +19,7 @@ int64_t parseDecimalInt64(std::string_view text);
 
 // `text` without any carriage return or line feed.
 std::string removeLineBreaks(std::string_view text);
+
+// False for text that holds a double quote or a control character: as a piece of a command
+// line in quotes it would end its argument early or add arguments of its own.
+bool isSafeCommandLinePiece(std::string_view text);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,7 @@ namespace platform {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr const char* kDefaultTemp = "/tmp";
+constexpr const char* kPrivateTempName = "kvtemp";
 constexpr const char* kRootProgramFiles = "/opt";
 constexpr const char* kDesktopKey = "XDG_DESKTOP_DIR";
 // user-dirs.dirs holds a dozen short lines; a bigger file is not one.
@@ -81,10 +83,54 @@ fs::path tempDirectory() {
         std::error_code ec;
         if (tmp.front() == '/' && fs::is_directory(tmp, ec))
             return withoutTrailingSlash(tmp);
-        LOG(INFO) << " TMPDIR is not an absolute path to a folder, using " << kDefaultTemp << ": "
-                  << tmp;
+        LOG(INFO) << " TMPDIR is not an absolute path to a folder, using a private one: " << tmp;
     }
-    return kDefaultTemp;
+    const std::string runtime = envValue("XDG_RUNTIME_DIR");
+    if (!runtime.empty() && runtime.front() == '/' &&
+        isPrivateFolder(withoutTrailingSlash(runtime)))
+        return privateFolder(withoutTrailingSlash(runtime) / kPrivateTempName);
+    const fs::path home = homeDirectory();
+    if (home.empty()) {
+        LOG(INFO) << " No private temporary folder: the home folder is unknown";
+        return {};
+    }
+    return privateFolder(home / ".cache" / kPrivateTempName);
+}
+
+bool isPrivateFolder(const fs::path& folder) {
+    struct stat st {};
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+fs::path privateFolder(const fs::path& folder) {
+    static std::mutex mutex;
+    static std::map<fs::path, fs::path> chosen;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (const auto it = chosen.find(folder); it != chosen.end() && isPrivateFolder(it->second))
+        return it->second;
+
+    std::error_code ec;
+    if (folder.has_parent_path())
+        fs::create_directories(folder.parent_path(), ec);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        LOG(INFO) << " Create folder failed: " << folder.string() << ": " << std::strerror(errno);
+    fs::path result = folder;
+    if (!isPrivateFolder(folder)) {
+        // Someone else's folder, a link or one others may write to: whatever lies in it may be
+        // planted, so it is left alone and a fresh one used instead.
+        LOG(INFO) << " Folder refused (a link, or owned or writable by someone else): "
+                  << folder.string();
+        std::string pattern = folder.string() + ".XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            LOG(INFO) << " Create private folder failed: " << pattern << ": "
+                      << std::strerror(errno);
+            return {};
+        }
+        result = pattern;
+    }
+    chosen[folder] = result;
+    return result;
 }
 
 fs::path homeDirectory() {

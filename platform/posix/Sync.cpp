@@ -86,6 +86,14 @@ public:
     bool infinite() const { return m_infinite; }
     Clock::time_point at() const { return m_at; }
     bool passed() const { return !m_infinite && Clock::now() >= m_at; }
+    // What is left of the time-out, rounded up (a wait that long ends past the deadline), at
+    // most `cap`.
+    milliseconds remaining(milliseconds cap) const {
+        if (m_infinite)
+            return cap;
+        const auto left = std::chrono::ceil<milliseconds>(m_at - Clock::now());
+        return std::clamp(left, milliseconds::zero(), cap);
+    }
     // At most `step`, and never past the deadline.
     Clock::duration sleepFor(Clock::duration step) const {
         if (m_infinite)
@@ -496,16 +504,20 @@ bool writeRecord(int fd, const EventRecord& record, const std::string& name) {
 }
 
 // Runs `change` on the current record and stores the result when it returns true. The caller
-// holds entry.mutex.
+// holds entry.mutex. The state file's lock is waited for at most `lockLimit`; *busy tells a
+// lock not granted in time from other failures.
 template <typename Change>
-bool updateRecord(NamedEvent::Entry& entry, const std::string& name, Change&& change) {
+bool updateRecord(NamedEvent::Entry& entry, const std::string& name, Change&& change,
+                  milliseconds lockLimit = kShortLockLimit, bool* busy = nullptr) {
     if (!entry.state.valid()) {
         change(entry.record);
         return true;
     }
     int fd = entry.state.get();
-    if (!flockWithin(fd, LOCK_EX, kShortLockLimit)) {
+    if (!flockWithin(fd, LOCK_EX, lockLimit)) {
         LOG(INFO) << " Named event state busy: " << name;
+        if (busy != nullptr)
+            *busy = true;
         return false;
     }
     bool intact = readRecord(fd, entry.record, name);
@@ -628,22 +640,27 @@ WaitResult NamedEvent::wait(uint32_t timeoutMs) {
     milliseconds step = kPollFirst;
     while (true) {
         bool released = false;
-        bool ok = updateRecord(entry, m_name, [&](EventRecord& record) {
-            if (!firstSetCount)
-                firstSetCount = record.setCount;
-            if (record.signaled != 0) {
-                released = true;
-                if (!entry.manual) {
-                    record.signaled = 0;
-                    return true;
+        bool busy = false;
+        // The caller's time-out holds whatever another process does with the state's lock.
+        bool ok = updateRecord(
+            entry, m_name,
+            [&](EventRecord& record) {
+                if (!firstSetCount)
+                    firstSetCount = record.setCount;
+                if (record.signaled != 0) {
+                    released = true;
+                    if (!entry.manual) {
+                        record.signaled = 0;
+                        return true;
+                    }
+                    return false;
                 }
+                released = entry.manual && record.setCount != *firstSetCount;
                 return false;
-            }
-            released = entry.manual && record.setCount != *firstSetCount;
-            return false;
-        });
+            },
+            deadline.remaining(kShortLockLimit), &busy);
         if (!ok)
-            return WaitResult::Failed;
+            return busy && deadline.passed() ? WaitResult::Timeout : WaitResult::Failed;
         if (released)
             return WaitResult::Signaled;
         if (deadline.passed())

@@ -1,6 +1,6 @@
 #include "Common/install_session.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +13,8 @@
 #include "Common/install_worker.h"
 #include "FuntionImpl.h"
 #include "Logging.h"
+#include "TextUtil.h"
+#include "platform/FileIo.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/Services.h"
@@ -45,12 +47,24 @@ std::string SessionStamp(std::chrono::system_clock::time_point now) {
 
 DownloadDirectory MakeDownloadDirectory(const std::string& softwareName, const std::string& extraDownloadUrl) {
     const fs::path base = endsWith(extraDownloadUrl, ".exe") ? platform::tempDirectory() : platform::desktopDirectory();
+    if (base.empty())
+        return {"", softwareName};
     const fs::path folder =
-        platform::longPath(base) / install_detail::WorkFolderBaseName(extraDownloadUrl, softwareName);
-    platform::createDirectories(folder.parent_path());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        LOG(INFO) << " Create download folder failed: " << folder.string() << ": " << std::strerror(errno);
+        platform::privateFolder(platform::longPath(base) /
+                                install_detail::WorkFolderBaseName(extraDownloadUrl, softwareName));
     return {folder.string(), softwareName};
+}
+
+bool OpenProgramLog(const fs::path& file) {
+    // The folder is private by now; the file is still made new so nothing in it is reused.
+    const int fd = platform::openForAppend(file, true);
+    if (fd < 0) {
+        LOG(INFO) << " Program log not created: " << file.string() << ": " << std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    kvlog::configureLogging(file, false);
+    return true;
 }
 
 std::string LogFileName(const std::string& extraDownloadUrl, const std::string& sessionStamp) {
@@ -105,6 +119,12 @@ std::optional<std::string> PrepareInstall(InstallWindow& w, const std::string& p
         }
     }
     std::string path = w.GetInstallPath();
+    // The folder goes into the setup's command line in quotes.
+    if (!isSafeCommandLinePiece(path)) {
+        LOG(INFO) << " Install folder refused (a double quote or control character): " << path;
+        w.ShowMessageBox(kMsgPathError);
+        return std::nullopt;
+    }
     if (!HasInstallSpace(path)) {
         w.ShowMessageBox(kMsgNoSpace);
         return std::nullopt;

@@ -4,6 +4,7 @@
 // and the unattended mode both run them, reaching the window only through InstallWindow.
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -20,9 +21,14 @@ struct DownloadDirectory {
 };
 
 // The temporary folder (setup programs) or the desktop (anything else), then the work folder
-// name of the download. Created with its parents; the last part only for this user, because
-// the install worker refuses a work folder that others can write.
+// name of the download, made or checked before anything is written into it: a folder that is a
+// link, or owned or writable by someone else, is replaced by a fresh private one
+// (platform::privateFolder). `folder` is empty when no private folder could be had.
 DownloadDirectory MakeDownloadDirectory(const std::string& softwareName, const std::string& extraDownloadUrl);
+
+// Creates the program log `file` (new, not through a link) and points the logger at it. False
+// (the log stays on standard output only) when the file cannot be made.
+bool OpenProgramLog(const std::filesystem::path& file);
 
 // The program log's file name: the setup file name with the session stamp in place of the
 // version and ".log" in place of its last four characters.

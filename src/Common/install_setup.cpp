@@ -1,11 +1,14 @@
 // The setup phase of the install thread: verification, the silent setup run and completion.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
@@ -22,6 +25,7 @@
 #include "FuntionImplSignature.h"
 #include "Logging.h"
 #include "RemoteServices.h"
+#include "TextUtil.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
@@ -95,20 +99,115 @@ std::optional<platform::Process> startProcess(const std::string& application, co
     info.application = application;
     // The child's own name goes in front; the logged command line stays as built.
     info.commandLine = quoted(application) + commandLine;
-    info.inheritHandles = true;
+    // Only standard input, output and error: the program log and sockets stay ours.
+    info.inheritHandles = false;
     std::string error;
     auto process = platform::Process::start(info, &error);
     if (!process) LOG(INFO) << " CreateProcess failed: " << application << ": " << error;
     return process;
 }
 
-int setupTimedOut(InstallRun& run, int counter) {
-    LOG(INFO) << " Cmd nWaitSeconds timed out: " << counter;
-    report("DownloaderInfo", "InstallFailed", "");
+// A setup that did not install, by time-out (empty label) or by its exit status: the failure
+// page, then the message that deletes the download so a retry fetches it again.
+int setupFailed(InstallRun& run, const std::string& label) {
+    report("DownloaderInfo", "InstallFailed", label);
     ShowInstallFailed(run.window, run.retryLabel);
     run.window.ShowMessageBox(kMsgSetupTimeout);
     CloseRun(run.window);
     return -1;
+}
+
+int setupTimedOut(InstallRun& run, int counter) {
+    LOG(INFO) << " Cmd nWaitSeconds timed out: " << counter;
+    return setupFailed(run, "");
+}
+
+int commandLineRefused(InstallRun& run, const std::string& why) {
+    LOG(INFO) << " Setup command line refused, not started: " << why;
+    InstallWindow& w = run.window;
+    w.ShowMessageBox(kMsgPathError);
+    w.SetControlEnabled("closebtn", true);
+    ShowInstallFailed(w, run.retryLabel);
+    CloseRun(w);
+    return -1;
+}
+
+constexpr const char* kRunFolderPrefix = "run-";
+
+// The folder the verified copies run from: one per installer process, removed when the setup
+// has ended. A copy is kept only while a setup left running by the time-out may still use it.
+class RunFolder {
+public:
+    explicit RunFolder(const fs::path& workFolder)
+        : m_path(workFolder / (kRunFolderPrefix + std::to_string(::getpid()))) {
+        removeStale(workFolder);
+        std::error_code ec;
+        fs::create_directory(m_path, ec);
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::replace, ec);
+    }
+    ~RunFolder() {
+        if (m_keep)
+            return;
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+    const fs::path& path() const { return m_path; }
+    void keep() { m_keep = true; }
+
+private:
+    // Folders of earlier runs whose process is gone, and an earlier attempt of this one.
+    static void removeStale(const fs::path& workFolder) {
+        std::error_code ec;
+        for (fs::directory_iterator it(workFolder, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.rfind(kRunFolderPrefix, 0) != 0)
+                continue;
+            const int pid = parseDecimalInt(name.substr(std::strlen(kRunFolderPrefix)));
+            const bool gone =
+                pid <= 0 || pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH);
+            std::error_code removeError;
+            if (gone)
+                fs::remove_all(it->path(), removeError);
+        }
+    }
+
+    fs::path m_path;
+    bool m_keep = false;
+};
+
+// A sub-program as it will run: a private copy of exactly the bytes whose signature passed.
+struct VerifiedSubProgram {
+    std::string name;
+    std::string downloaded;  // its install log goes beside it: the copy's folder is removed
+    fs::path copy;
+};
+
+// The sub-program list is read once, here: what joins it later is neither checked nor run.
+std::vector<VerifiedSubProgram> verifySubPrograms(const InstallWindow& w,
+                                                  const fs::path& runFolder) {
+    const auto names = w.subPrograms.names();
+    const auto files = w.subPrograms.files();
+    std::vector<VerifiedSubProgram> verified;
+    for (size_t k = 0; k < files.size() && k < names.size(); ++k) {
+        if (files[k].empty())
+            continue;
+        const fs::path folder = runFolder / ("sub-" + std::to_string(k));
+        std::error_code ec;
+        fs::create_directory(folder, ec);
+        const fs::path copy = folder / fs::path(files[k]).filename();
+        const platform::TrustResult trust = platform::stripAppendedSignature(files[k], copy);
+        LOG(INFO) << " VerifyEmbeddedSignature result is " << static_cast<int32_t>(trust.status)
+                  << ", " << FuntionImpl::SignatureMessage(trust.status, trust.lastError, files[k]);
+        // A sub-program whose signature failed is not run with the installer's rights.
+        if (!trust.ok()) {
+            LOG(INFO) << " SubProgram not signed, not installed: " << files[k];
+            continue;
+        }
+        verified.push_back({names[k], files[k], copy});
+    }
+    return verified;
 }
 
 }  // namespace
@@ -228,11 +327,8 @@ int FinishInstall(InstallRun& run) {
     // What runs is a private copy of exactly the bytes whose digests were checked, made in the
     // same read of the download that computes them.
     const bool md5FromMarkup = cfg.loadSource == CConfigure::kFromMarkup;
-    const fs::path runFolder = fs::path(run.workFolder) / ("run-" + std::to_string(::getpid()));
-    std::error_code ec;
-    fs::remove_all(runFolder, ec);
-    fs::create_directory(runFolder, ec);
-    const fs::path runCopy = runFolder / fs::path(run.downloadPath).filename();
+    RunFolder runFolder(run.workFolder);
+    const fs::path runCopy = runFolder.path() / fs::path(run.downloadPath).filename();
     HandoverOptions handoverOptions;
     handoverOptions.md5 = !md5FromMarkup;
     const SetupHandover handover = HandOverSetup(run.downloadPath, runCopy, handoverOptions);
@@ -242,8 +338,7 @@ int FinishInstall(InstallRun& run) {
     LOG(INFO) << " VerifyEmbeddedSignature result is " << static_cast<int32_t>(trust.status) << ", "
               << FuntionImpl::SignatureMessage(trust.status, trust.lastError, run.downloadPath);
     const bool signatureOk = trust.ok();
-    std::vector<bool> subProgramOk;
-    for (const auto& file : w.subPrograms.files()) subProgramOk.push_back(FuntionImpl::VerifyEmbeddedSignature(file));
+    const std::vector<VerifiedSubProgram> subPrograms = verifySubPrograms(w, runFolder.path());
 
     const std::string body = install_detail::ExceptionReportBody(md5Ok, signatureOk, w.downloaderId, cfg.loadSource);
     if (!body.empty()) {
@@ -267,7 +362,8 @@ int FinishInstall(InstallRun& run) {
 
     const std::string installDir = w.GetInstallPath();
     const std::string langCode = install_detail::SetupLanguageCode(w.languageIndex, w.downloaderId);
-    const std::string tempDir = platform::tempDirectory().string() + "/";
+    // The setup's log goes to our private work folder: a setup may open it following links.
+    const std::string tempDir = run.workFolder + "/";
     const std::time_t now = std::time(nullptr);
     std::tm local {};
     localtime_r(&now, &local);
@@ -281,6 +377,13 @@ int FinishInstall(InstallRun& run) {
         if (self.find('_') != std::string::npos) {
             report("Other", "SPTrackingWriteID", "");
             trackingId = self;
+        }
+    }
+    for (const std::string& piece :
+         {runCopy.string(), installDir, tempDir, std::string(logName), trackingId}) {
+        if (!isSafeCommandLinePiece(piece)) {
+            verifyPacer.stop();
+            return commandLineRefused(run, piece);
         }
     }
     const std::string commandLine = install_detail::SetupCommandLine(installDir, langCode, tempDir, logName, trackingId);
@@ -316,26 +419,30 @@ int FinishInstall(InstallRun& run) {
     while (setup->wait(1000) != platform::WaitResult::Signaled) {
         if (counter > run.tuning.setupWaitLimit) {
             installPacer.stop();
+            // The setup still runs from its copy.
+            runFolder.keep();
             return setupTimedOut(run, counter);
         }
         ++counter;
     }
-    // The install goes on whatever the setup returned; the status only helps whoever reads the
-    // log of a failed install (128 + N: ended by signal N).
-    if (const auto status = setup->exitCode(); status && *status != 0)
-        LOG(INFO) << " Setup exit status: " << *status;
+    // A setup exits non-zero exactly when it did not install (128 + N: ended by signal N).
+    const int status = setup->exitCode().value_or(-1);
+    if (status != 0) {
+        LOG(INFO) << " Setup exit status: " << status;
+        installPacer.stop();
+        return setupFailed(run, std::to_string(status));
+    }
 
-    const auto names = w.subPrograms.names();
-    const auto files = w.subPrograms.files();
-    for (size_t k = 0; k < files.size() && k < names.size(); ++k) {
-        // A sub-program whose signature failed is not run with the installer's rights.
-        if (k < subProgramOk.size() && !subProgramOk[k]) {
-            LOG(INFO) << " SubProgram not signed, not installed: " << files[k];
+    for (const VerifiedSubProgram& sub : subPrograms) {
+        const std::string folder = installDir + "/" + sub.name;
+        const std::string log = sub.downloaded + ".install.log";
+        if (!isSafeCommandLinePiece(folder) || !isSafeCommandLinePiece(log)) {
+            LOG(INFO) << " SubProgram command line refused, not installed: " << sub.copy.string();
             continue;
         }
-        const std::string folder = installDir + "/" + names[k];
-        const std::string line = kPieceA + folder + kPieceF + langCode + kPieceC + files[k] + ".install.log" + kPieceG;
-        if (auto sub = startProcess(files[k], line)) sub->wait(platform::kInfinite);
+        const std::string line = kPieceA + folder + kPieceF + langCode + kPieceC + log + kPieceG;
+        if (auto process = startProcess(sub.copy.string(), line))
+            process->wait(platform::kInfinite);
     }
 
     installPacer.stop();

@@ -1,11 +1,8 @@
 #include "Common/install_worker.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,25 +29,6 @@ namespace {
 
 void report(const std::string& category, const std::string& action, const std::string& label) {
     EventReporter::instance().report(category, action, label, false);
-}
-
-// The work folder lies in the shared temporary folder under a name anyone can guess, and the
-// installer runs with high rights: use it only when it is ours alone.
-bool preparePrivateFolder(const fs::path& folder) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        LOG(INFO) << " Create work folder failed: " << folder.string() << ": " << std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        LOG(INFO) << " Work folder refused (not a folder): " << folder.string();
-        return false;
-    }
-    if (st.st_uid != ::geteuid() || (st.st_mode & 0022) != 0) {
-        LOG(INFO) << " Work folder refused (owned or writable by someone else): " << folder.string();
-        return false;
-    }
-    return true;
 }
 
 std::string lowerAscii(std::string s) {
@@ -167,8 +145,10 @@ std::string WorkFolderBaseName(const std::string& url, const std::string& softwa
     const size_t dot = url.find('.', slash);
     if (dot == std::string::npos) return softwareName;
     std::string base = url.substr(slash + 1, dot - slash - 1);
-    // The name becomes a folder under the temporary folder: no way out of it.
-    if (base.empty() || base == "." || base == ".." || base.find('\\') != std::string::npos) return softwareName;
+    // The name becomes a folder under the temporary folder. It holds no "/" and no "." by how it
+    // is cut, so "." and ".." cannot arise; an empty name or a Windows separator can.
+    if (base.empty() || base.find('\\') != std::string::npos)
+        return softwareName;
     return base;
 }
 
@@ -190,6 +170,8 @@ InstallTuning InstallTuning::fromEnvironment() {
         t.noSpeedEventMs = std::min<uint64_t>(t.noSpeedEventMs, t.stallMs / 2);
     }
     if (const char* v = std::getenv("KV_TEST_OFFLINE")) t.assumeOffline = std::string(v) == "1";
+    if (const char* v = std::getenv("KV_TEST_SUBPROGRAM_WAITS"))
+        t.subProgramUrlWaits = std::max(0, parseDecimalInt(v));
     return t;
 }
 
@@ -213,8 +195,14 @@ int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
 
     const std::string extraLabel = w.LabelText("Extra_download_url").value_or("");
     InstallRun run{w, tuning, {}, {}, w.isRetry ? "Retry" : "First", 0};
-    const fs::path workFolder = platform::longPath(platform::tempDirectory()) / WorkFolderBaseName(extraLabel, cfg.Software_name);
-    if (!preparePrivateFolder(workFolder)) {
+    // The installer runs with high rights and runs what it puts here: only a folder of ours
+    // alone will do (the window start made or replaced it already; this returns the same one).
+    const fs::path temp = platform::tempDirectory();
+    const fs::path workFolder =
+        temp.empty() ? fs::path()
+                     : platform::privateFolder(platform::longPath(temp) /
+                                               WorkFolderBaseName(extraLabel, cfg.Software_name));
+    if (workFolder.empty()) {
         report("DownloaderInfo00", "DownloaderFailed", "Unknown");
         return -1;
     }

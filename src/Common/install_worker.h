@@ -19,8 +19,9 @@ struct InstallTuning {
     int installPacerStepMs = 5000;
     bool assumeOffline = false;     // the network check always fails (tests of that path)
 
-    // The defaults, with KV_TEST_SETUP_WAIT_LIMIT, KV_TEST_STALL_MS and KV_TEST_OFFLINE
-    // applied when set (so end-to-end tests can reach the slow paths quickly).
+    // The defaults, with KV_TEST_SETUP_WAIT_LIMIT, KV_TEST_STALL_MS, KV_TEST_OFFLINE and
+    // KV_TEST_SUBPROGRAM_WAITS applied when set (so end-to-end tests can reach the slow paths
+    // quickly).
     static InstallTuning fromEnvironment();
 };
 

@@ -76,9 +76,12 @@ void GetSubProgramInfoThreadFunc(InstallWindow& window) {
 
 std::optional<std::string> TrackingIdOfFileName(const std::string& fileName) {
     const size_t underscore = fileName.rfind('_');
+    if (underscore == std::string::npos)
+        return std::nullopt;
+    // Programs here carry no extension: the id then runs to the end of the name.
     const size_t dot = fileName.rfind('.');
-    if (underscore == std::string::npos || dot == std::string::npos) return std::nullopt;
-    if (dot < underscore) return fileName.substr(underscore + 1);
+    if (dot == std::string::npos || dot < underscore)
+        return fileName.substr(underscore + 1);
     return fileName.substr(underscore + 1, dot - underscore - 1);
 }
 
@@ -124,7 +127,7 @@ void VerifyCrossEndIdThreadFunc(InstallWindow& window, const std::string& progra
         std::string base;
         if (HasDownloaderCfg())
             base = remoteServiceUrl(kUpdateServiceChinaPlain);
-        else if (IsChinaSiteId(window.configure->Site_id))
+        else if (IsChinaSiteId(window.configure->siteId()))
             base = remoteServiceUrl(kUpdateServiceChina);
         else
             base = remoteServiceUrl(kUpdateService);

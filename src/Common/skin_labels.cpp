@@ -1,42 +1,32 @@
 #include "Common/skin_labels.h"
 
-#include <tinyxml2.h>
-
 #include "Logging.h"
-
-namespace {
-
-void collect(const tinyxml2::XMLElement* e, std::map<std::string, std::string>& out, int depth) {
-    // Markup nests a few levels; anything deeper than this is not a skin file.
-    if (depth > 256) return;
-    for (; e; e = e->NextSiblingElement()) {
-        if (std::string_view(e->Name()) == "Label") {
-            const char* name = e->Attribute("name");
-            const char* text = e->Attribute("text");
-            if (name) out.emplace(name, text ? text : "");
-        }
-        collect(e->FirstChildElement(), out, depth + 1);
-    }
-}
-
-}  // namespace
+#include "ui/Label.h"
+#include "ui/MarkupLoader.h"
 
 std::optional<std::map<std::string, std::string>> ReadLabelTexts(std::string_view markup) {
-    if (markup.substr(0, 3) == "\xEF\xBB\xBF") markup.remove_prefix(3);
-    tinyxml2::XMLDocument doc;
-    if (doc.Parse(markup.data(), markup.size()) != tinyxml2::XML_SUCCESS) {
-        LOG(INFO) << " Markup does not parse: " << doc.ErrorStr();
+    if (markup.substr(0, 3) == "\xEF\xBB\xBF")
+        markup.remove_prefix(3);
+    const ui::MarkupDocument doc = ui::MarkupLoader(nullptr).LoadFromText(markup);
+    if (!doc.root) {
+        LOG(INFO) << " Markup does not parse: "
+                  << (doc.problems.empty() ? std::string("no root element") : doc.problems.front());
         return std::nullopt;
     }
     std::map<std::string, std::string> labels;
-    collect(doc.FirstChildElement(), labels, 0);
+    ui::ForEachControl(doc.root.get(), [&](ui::Control& c) {
+        if (c.GetClass() == ui::Label::kClassName && !c.GetName().empty())
+            labels.emplace(c.GetName(), c.GetText());
+        return true;
+    });
     return labels;
 }
 
 NamedTextLookup LabelLookup(std::map<std::string, std::string> labels) {
     return [labels = std::move(labels)](std::string_view name) -> std::optional<std::string> {
         auto it = labels.find(std::string(name));
-        if (it == labels.end()) return std::nullopt;
+        if (it == labels.end())
+            return std::nullopt;
         return it->second;
     };
 }

@@ -161,11 +161,16 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     const std::string stamp = SessionStamp(std::chrono::system_clock::now());
     const std::string defaultPath = DefaultInstallPath();
     const std::string chosen = options.folder.value_or(defaultPath);
+    // The folder is made or checked before the log is opened in it.
     const DownloadDirectory downloads = MakeDownloadDirectory(softwareName, extraUrl);
+    if (downloads.folder.empty()) {
+        out << "No private work folder could be made; see the messages above." << std::endl;
+        return 1;
+    }
     w.downloadDirectory = downloads.folder;
     w.SetChosenFolder(chosen, downloads.productFolder);
     const fs::path logFile = fs::path(downloads.folder) / LogFileName(extraUrl, stamp);
-    kvlog::configureLogging(logFile, false);
+    OpenProgramLog(logFile);
 
     const std::string self = platform::ownModulePath().string();
     FuntionImpl::AddFirewallException(self);

@@ -1,8 +1,12 @@
 #include "report/ErrorLog.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+
+#include "platform/FileIo.h"
 
 namespace weblog {
 
@@ -20,9 +24,15 @@ void ErrorLog::logError(const char* format, ...) {
     std::tm local{};
     localtime_r(&now, &local);
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::FILE* file = std::fopen(m_path.c_str(), "ab+");
-    if (!file)
+    // The folder lies beside the program, maybe in someone else's reach: never through a link.
+    const int fd = platform::openForAppend(m_path, false, 0644);
+    if (fd < 0)
         return;
+    std::FILE* file = ::fdopen(fd, "a");
+    if (!file) {
+        ::close(fd);
+        return;
+    }
     std::fprintf(file, "[%u/%u/%u-%u:%u:%u] ", static_cast<unsigned>(local.tm_year + 1900),
                  static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday),
                  static_cast<unsigned>(local.tm_hour), static_cast<unsigned>(local.tm_min),

@@ -165,12 +165,43 @@ int EventReporter::report(const std::string& category, const std::string& action
             return -1;
         ++m_sendsNow;
     }
-    const int result = sendBoth(PendingEvent{category, action, label});
+    const int result =
+        sendBothWithin(PendingEvent{category, action, label}, m_settings.sendNowLimitMs);
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         --m_sendsNow;
     }
     m_stateChanged.notify_all();
+    return result;
+}
+
+int EventReporter::sendBothWithin(const PendingEvent& event, uint32_t limitMs) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    // m_library stays while m_sendsNow counts this send: shutdown waits for it.
+    IWebLog* library = m_library;
+    std::thread watchdog;
+    try {
+        watchdog = std::thread([&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!cv.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return done; })) {
+                LOG(INFO) << " At-once event not sent within " << limitMs
+                          << " ms, sending cancelled";
+                CancelExportObj(library);
+            }
+        });
+    } catch (const std::system_error& e) {
+        LOG(INFO) << " At-once event sent without a time limit: " << e.what();
+        return sendBoth(event);
+    }
+    const int result = sendBoth(event);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    cv.notify_all();
+    watchdog.join();
     return result;
 }
 

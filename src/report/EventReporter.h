@@ -15,7 +15,9 @@
 // when the lock is not free in time the event is dropped and report still returns 0. No
 // network work ever happens on a queued caller's thread. A sendNow caller waits for a send of
 // the send thread in progress (one request at a time goes through the library) and for its
-// own two requests, each bounded by the library's time-outs.
+// own two requests, all of it bounded by sendNowLimitMs: past it the library's requests are
+// cancelled, for good (the closing event of a program must not keep the user waiting on a
+// collector that does not answer; later sends then fail at once).
 //
 // Lifetime. instance() makes the reporter on first use and starts its send thread, which
 // first fills the machine identity and then reports "DownloaderInfo00"/"launchDownloader001".
@@ -62,6 +64,8 @@ public:
         uint32_t idlePollMs = 500;
         // How long shutdown lets a queued send in progress finish before it cancels it.
         uint32_t shutdownGraceMs = 1500;
+        // The most an at-once report may take, waiting for the send in progress included.
+        uint32_t sendNowLimitMs = 3000;
         // Beyond this many waiting events a queued report is dropped: a collector that is
         // slow to answer must not make the queue grow without end.
         size_t maxQueuedEvents = 1000;
@@ -165,6 +169,8 @@ private:
     void initIdentity();
     bool takeFront(PendingEvent& event);
     int sendBoth(const PendingEvent& event);
+    // sendBoth, with the library's requests cancelled once `limitMs` has passed.
+    int sendBothWithin(const PendingEvent& event, uint32_t limitMs);
     DimensionValues dimensionValues();
     bool stopping();
     void finishPending();

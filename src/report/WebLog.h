@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "report/ErrorLog.h"
 #include "report/HttpClient.h"
 #include "report/IWebLog.h"
+#include "report/ReportPayloads.h"
 
 namespace weblog {
 
@@ -37,6 +39,10 @@ public:
         std::filesystem::path currentDirectory;  // "proxy.txt" and "test" are looked up here
         std::filesystem::path programDirectory;  // "cloud" cookie store, "Logs/.log"
         uint64_t startTick = 0;                  // platform::tickCount() at construction
+        // Where the time and the machine's facts come from; tests fix them. Empty: the tick
+        // count of platform::tickCount(), and the session id, adapter, OS text and clock of now.
+        std::function<uint64_t()> tick;
+        std::function<MachineFacts()> machineFacts;
     };
     // The current directory, the running program's folder and the current tick.
     static Options defaultOptions();

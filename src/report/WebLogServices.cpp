@@ -34,8 +34,9 @@ int32_t WebLog::AddUserLog(int32_t operationId, int32_t result, const char* resu
                            const char* currentVersion, int32_t activityId, int32_t versionId) {
     std::lock_guard<std::mutex> lock(m_identityMutex);
     if (operationId == kUseTimeOperation)
-        m_useTimeSeconds =
-            static_cast<uint32_t>((platform::tickCount() - m_options.startTick) / 1000);
+        m_useTimeSeconds = static_cast<uint32_t>(
+            ((m_options.tick ? m_options.tick() : platform::tickCount()) - m_options.startTick) /
+            1000);
     else if (operationId == 0)
         return -1;
     if (softwareId == 0 || m_userGuid.empty())
@@ -121,10 +122,14 @@ int32_t WebLog::SendFeedback(int32_t softwareId, const char* version, const char
 
 int32_t WebLog::SoftDataReport(const char* json) {
     MachineFacts facts;
-    facts.sessionId = processSessionId();
-    facts.mac = getMacAddress();
-    facts.osText = getOsText();
-    facts.timestampMs = timestampMs();
+    if (m_options.machineFacts) {
+        facts = m_options.machineFacts();
+    } else {
+        facts.sessionId = processSessionId();
+        facts.mac = getMacAddress();
+        facts.osText = getOsText();
+        facts.timestampMs = timestampMs();
+    }
     const std::string body =
         serialiseDocument(softDataDocument(parseReportInput(text(json)), facts));
 

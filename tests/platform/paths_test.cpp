@@ -2,14 +2,18 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/FileIo.h"
 #include "test_support.h"
 
 namespace {
@@ -19,28 +23,131 @@ using kvtest::EnvGuard;
 namespace fs = std::filesystem;
 using platform::parseUserDirsEntry;
 
-TEST(Paths, TempDirectoryHonoursOnlyAUsableTmpdir) {
+bool isOwnPrivateFolder(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 07777) == 0700;
+}
+
+TEST(Paths, TempDirectoryIsTmpdirOrAPrivateFolderNeverTheSharedOne) {
     kvtest::TempDir dir;
     const std::string file = (dir.path() / "plain").string();
     kvtest::writeFile(file, "x");
+    const fs::path runtime = dir.path() / "run";
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    const fs::path privateTemp = runtime / "kvtemp";
     struct Case {
         std::optional<std::string> tmpdir;
         fs::path expected;
     };
     const std::vector<Case> cases = {
-        {std::nullopt, "/tmp"},
-        {"", "/tmp"},
+        {std::nullopt, privateTemp},
+        {"", privateTemp},
         {dir.path().string(), dir.path()},
         {dir.path().string() + "/", dir.path()},
-        {(dir.path() / "missing").string(), "/tmp"},
-        {file, "/tmp"},
-        {"relative/dir", "/tmp"},
+        {(dir.path() / "missing").string(), privateTemp},
+        {file, privateTemp},
+        {"relative/dir", privateTemp},
     };
-    EnvGuard env({"TMPDIR"});
+    EnvGuard env({"TMPDIR", "XDG_RUNTIME_DIR", "HOME"});
+    EnvGuard::setEnv("XDG_RUNTIME_DIR", runtime.string());
     for (const auto& c : cases) {
         EnvGuard::setEnv("TMPDIR", c.tmpdir);
         EXPECT_EQ(platform::tempDirectory(), c.expected) << c.tmpdir.value_or("(unset)");
     }
+    EXPECT_TRUE(isOwnPrivateFolder(privateTemp));
+
+    // Without a usable runtime folder, the user's cache folder holds it.
+    EnvGuard::setEnv("TMPDIR", std::nullopt);
+    EnvGuard::setEnv("HOME", (dir.path() / "home").string());
+    for (const std::optional<std::string>& other :
+         {std::optional<std::string>(), std::optional<std::string>("/tmp")}) {
+        EnvGuard::setEnv("XDG_RUNTIME_DIR", other);
+        EXPECT_EQ(platform::tempDirectory(), dir.path() / "home" / ".cache" / "kvtemp")
+            << other.value_or("(unset)");
+    }
+    EXPECT_TRUE(isOwnPrivateFolder(dir.path() / "home" / ".cache" / "kvtemp"));
+}
+
+// As root, against folders another user (uid 65534) made first where ours would go.
+TEST(Paths, APlantedFolderIsReplacedByAFreshPrivateOne) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant folders as another user";
+    kvtest::TempDir dir;
+    const fs::path victim = dir.path() / "victim";
+    kvtest::writeFile(victim, "keep");
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> plant;
+    };
+    const Case cases[] = {
+        {"another user's open folder with a link in it",
+         [&](const fs::path& p) {
+             fs::create_directory(p);
+             fs::create_symlink(victim, p / "program.log");
+             ASSERT_EQ(::lchown((p / "program.log").c_str(), 65534, 65534), 0);
+             ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+             ::chmod(p.c_str(), 0777);
+         }},
+        {"another user's closed folder",
+         [&](const fs::path& p) {
+             fs::create_directory(p);
+             ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+             ::chmod(p.c_str(), 0700);
+         }},
+        {"a link to a folder of ours",
+         [&](const fs::path& p) {
+             fs::create_directory(dir.path() / "elsewhere");
+             fs::create_symlink(dir.path() / "elsewhere", p);
+         }},
+        {"our own folder that others may write",
+         [&](const fs::path& p) {
+             fs::create_directory(p);
+             ::chmod(p.c_str(), 0777);
+         }},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path planted = dir.path() / ("Work_" + std::to_string(n++));
+        c.plant(planted);
+        const fs::path chosen = platform::privateFolder(planted);
+        ASSERT_FALSE(chosen.empty());
+        EXPECT_NE(chosen, planted);
+        EXPECT_EQ(chosen.parent_path(), planted.parent_path());
+        EXPECT_TRUE(isOwnPrivateFolder(chosen));
+        EXPECT_EQ(platform::privateFolder(planted), chosen) << "every caller gets the same folder";
+        // Whatever is written in the chosen folder stays there.
+        const int fd = platform::openForAppend(chosen / "program.log", true);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(kvtest::readFile(victim), "keep");
+    EXPECT_FALSE(fs::exists(dir.path() / "elsewhere" / "program.log"));
+    // A folder that passes is used as it is.
+    const fs::path fresh = dir.path() / "Fresh";
+    EXPECT_EQ(platform::privateFolder(fresh), fresh);
+    EXPECT_TRUE(isOwnPrivateFolder(fresh));
+}
+
+TEST(Paths, FilesAreOpenedWithoutFollowingLinks) {
+    kvtest::TempDir dir;
+    const fs::path victim = dir.path() / "victim";
+    kvtest::writeFile(victim, "keep");
+    fs::create_symlink(victim, dir.path() / "link");
+    errno = 0;
+    EXPECT_LT(platform::openForAppend(dir.path() / "link", false), 0);
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_LT(platform::openForAppend(dir.path() / "victim", true), 0) << "a new file must be new";
+    ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+    EXPECT_LT(platform::openForAppend(dir.path() / "fifo", false), 0)
+        << "neither blocks nor opens a FIFO";
+    const int fd = platform::openForAppend(dir.path() / "new.log", true);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    ::close(fd);
+    EXPECT_EQ(kvtest::readFile(victim), "keep");
 }
 
 TEST(Paths, ParseUserDirsEntry) {

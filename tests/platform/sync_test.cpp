@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -111,6 +112,25 @@ KV_TEST_CHILD(sync_wait_event) {
     kvtest::writeFile(args.at(2), "ready");
     return event->wait(static_cast<uint32_t>(std::stoi(args.at(3)))) == WaitResult::Signaled ? 0
                                                                                              : 1;
+}
+
+// Takes the exclusive lock on every event state file in `folder` and holds it, as a stopped or
+// hostile process would; signals `ready`, then sleeps until killed or 20 s have passed.
+KV_TEST_CHILD(sync_grab_state) {
+    std::vector<int> held;
+    for (const auto& entry : std::filesystem::directory_iterator(args.at(0))) {
+        if (entry.path().extension() != ".state")
+            continue;
+        const int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+            return 2;
+        held.push_back(fd);
+    }
+    if (held.empty())
+        return 3;
+    kvtest::writeFile(args.at(1), "ready");
+    std::this_thread::sleep_for(20s);
+    return 0;
 }
 
 class SyncTest : public testing::Test {
@@ -398,6 +418,24 @@ TEST_F(SyncTest, WaitsHonourTheirTimeOut) {
     setter.join();
     EXPECT_LT(took, 2s);
     EXPECT_TRUE(mutex->unlock());
+}
+
+// The reporter's queue lock is a named event waited on with a short time-out: that bound holds
+// even while another process sits on the event's state file.
+TEST_F(SyncTest, AnEventWaitKeepsItsTimeOutWhileAnotherProcessHoldsTheState) {
+    auto event = NamedEvent::create("UserLogMutex", false, false);
+    ASSERT_TRUE(event);
+    pid_t child =
+        kvtest::spawnChild("sync_grab_state", {(m_dir.path() / "sync").string(), file("ready")});
+    ASSERT_TRUE(waitForFile(file("ready"))) << "child exit " << kvtest::waitChild(child, 1000);
+    WaitResult result = WaitResult::Signaled;
+    const auto took = timed([&] { result = event->wait(200); });
+    EXPECT_EQ(result, WaitResult::Timeout);
+    // The lock is held for 20 s and a wait used to give up only after 10; any machine answers a
+    // 200 ms wait well within 5.
+    EXPECT_LT(took, 5s);
+    kill(child, SIGKILL);
+    kvtest::waitChild(child, 5000);
 }
 
 TEST_F(SyncTest, UnusableSyncFolderFailsCleanly) {

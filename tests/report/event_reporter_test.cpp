@@ -281,6 +281,25 @@ TEST(EventReporter, AHangingCollectorCostsTheCallersNothing) {
     EXPECT_LT(msSince(stop), 3000);
 }
 
+// The closing event of a user's close: a collector that takes connections and never answers
+// must not hold the program for the library's full request time-outs.
+TEST(EventReporter, AnAtOnceEventToASilentCollectorEndsWithinItsLimit) {
+    ReportEnv env;
+    kvtest::SilentListener silent;
+    env.redirectTo(silent.port());
+    auto settings = testSettings();
+    settings.shutdownGraceMs = 300;
+    settings.sendNowLimitMs = 1000;
+    EventReporter reporter(settings);
+    const auto start = Clock::now();
+    EXPECT_EQ(reporter.report("CrashRate", "Close", "", true), -1);
+    // Two requests of up to 20 s each without the limit.
+    EXPECT_LT(msSince(start), 10000);
+    const auto again = Clock::now();
+    EXPECT_EQ(reporter.report("CrashRate", "Close", "", true), -1);
+    EXPECT_LT(msSince(again), 10000) << "a later at-once event does not wait either";
+}
+
 TEST(EventReporter, AnAtOnceEventDoesNotWaitForASlowIdentityStep) {
     ReportEnv env(R"({"userlog": {"softwarelog": {"delay_ms": 4000}}})");
     auto settings = testSettings();

@@ -103,6 +103,30 @@ TEST(ReplyParser, BadRepliesLeaveTheConfigurationAsItWas) {
     EXPECT_EQ(kept.rawReply, reply("<Md5>good</Md5>"));
 }
 
+// The name and the version become file names and pieces of the setup's command line: a reply
+// that would break out of either is not used (the configure.xml labels are then read).
+TEST(ReplyParser, ANameOrVersionThatWouldBreakOutRefusesTheReply) {
+    const std::string cases[] = {
+        "<Software_name>Kestrova Editor\" /DIR=\"/srv/x</Software_name>",
+        "<Software_name>Kestrova\nEditor</Software_name>",
+        "<Software_version>../../etc</Software_version>",
+        "<Software_version>2.4\\..\\x</Software_version>",
+        "<Software_version>2.4\"1</Software_version>",
+    };
+    for (const auto& element : cases) {
+        CConfigure cfg(253, 1033, 55);
+        cfg.keepDownloaderElement(reply("<Software_id>9</Software_id>" + element));
+        EXPECT_EQ(cfg.parseDownloadInfoXml(), 0) << element;
+        EXPECT_EQ(cfg.loadState, CConfigure::kNotLoaded) << element;
+        EXPECT_EQ(cfg.Software_id, 0) << "nothing of the reply is taken: " << element;
+    }
+    CConfigure cfg(253, 1033, 55);
+    cfg.keepDownloaderElement(
+        reply("<Software_name>Kestrova Editor "
+              "(x64)</Software_name><Software_version>2.4.1.0</Software_version>"));
+    EXPECT_EQ(cfg.parseDownloadInfoXml(), 1);
+}
+
 TEST(ReplyParser, NamesAreCutAndTextIsMadeValid) {
     std::string longName;
     for (int i = 0; i < 300; ++i) longName += "\xE4\xB8\xAD";  // 中: three bytes, one character

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "platform/CommandLine.h"
 #include "report/EventReporter.h"
 #include "test_support.h"
+#include "ui/HeadlessHost.h"
 #include "ui/ZipArchive.h"
 #include "zip_builder.h"
 
@@ -482,3 +484,22 @@ TEST(ShellOpenStartInfo, PathIsOneArgument) {
 }
 
 }  // namespace
+
+TEST(GetScreenScale, ReportsWhatTheWindowHostMeasured) {
+    // A host without a display has nothing to measure.
+    ui::headless::HeadlessBackend* host = ui::headless::HeadlessBackend::Install();
+    int width = -1, height = -1;
+    EXPECT_EQ(FuntionImpl::GetScreenScale(width, height), 1.0);
+    EXPECT_EQ(width, 0);
+    EXPECT_EQ(height, 0);
+    // A desktop's monitor as its host reports it: device pixels and the scale factor.
+    host->SetScreenMetrics({{2560, 1440}, 2.0});
+    EXPECT_EQ(FuntionImpl::GetScreenScale(width, height), 2.0);
+    EXPECT_EQ(width, 2560);
+    EXPECT_EQ(height, 1440);
+    const auto report = FuntionImpl::ProbeReport({});
+    const auto row = std::find_if(report.begin(), report.end(),
+                                  [](const auto& r) { return r.first == "GetScreenScale"; });
+    ASSERT_NE(row, report.end());
+    EXPECT_EQ(row->second, "2.00 (2560 x 1440)");
+}

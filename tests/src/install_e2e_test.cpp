@@ -7,6 +7,8 @@
 #include <json/json.h>
 #include <openssl/evp.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -32,6 +34,11 @@ namespace fs = std::filesystem;
 using kvtest::VendorSim;
 
 namespace {
+
+KV_TEST_CHILD(exit_at_once) {
+    (void)args;
+    return 0;
+}
 
 const std::string kProductDir = std::string(KV_BIN_DIR) + "/demo-product/";
 const std::string kSetup = kProductDir + "KestrovaEditor_2.4.1.0.exe";
@@ -80,6 +87,11 @@ struct Product {
     std::vector<std::string> alsoServed;  // more paths ("host/path") serving the same file
     std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> moreReplies;
     std::string needStart = "1";
+    std::string softwareName = "Kestrova Editor";        // in the update service's reply
+    // The install refuses to start while a process of this name runs. Tests run side by side
+    // and some start the product itself: only a test that starts it names it.
+    std::string processName = "KestrovaEditor-not-started.exe";
+    int subProgramDelayMs = 0;                           // before the sub-program queries answer
     Json::Value faults = Json::Value(Json::arrayValue);  // of the served file
     bool answerUpdate = true;
 };
@@ -99,6 +111,7 @@ protected:
         unset("KV_TEST_OFFLINE");
         unset("KV_TEST_SETUP_WAIT_LIMIT");
         unset("KV_DEMO_SETUP");
+        unset("KV_TEST_SUBPROGRAM_WAITS");
         EventReporter::instance().clearEvents();
     }
 
@@ -132,11 +145,18 @@ protected:
         Json::Value reply(Json::objectValue);
         reply["match"]["SoftWareID"] = p.downloaderId;
         const std::pair<const char*, std::string> fields[] = {
-            {"Downloader_id", p.downloaderId}, {"Software_id", "1201"}, {"Site_id", "55"},
-            {"Downloader_type", "1"}, {"Software_name", "Kestrova Editor"}, {"Software_version", p.version},
-            {"Process_name", "KestrovaEditor.exe"}, {"Install_url", "https://www.kestrova.example/editor/"},
-            {"Download_url", p.downloadUrl}, {"Extra_download_url", p.extraUrl},
-            {"Md5", p.md5.empty() ? md5Hex(served) : p.md5}, {"Filesize", std::to_string(served.size())}};
+            {"Downloader_id", p.downloaderId},
+            {"Software_id", "1201"},
+            {"Site_id", "55"},
+            {"Downloader_type", "1"},
+            {"Software_name", p.softwareName},
+            {"Software_version", p.version},
+            {"Process_name", p.processName},
+            {"Install_url", "https://www.kestrova.example/editor/"},
+            {"Download_url", p.downloadUrl},
+            {"Extra_download_url", p.extraUrl},
+            {"Md5", p.md5.empty() ? md5Hex(served) : p.md5},
+            {"Filesize", std::to_string(served.size())}};
         for (const auto& [name, value] : fields) {
             Json::Value pair(Json::arrayValue);
             pair.append(name);
@@ -147,6 +167,8 @@ protected:
         for (const auto& [id, more] : p.moreReplies) {
             Json::Value other(Json::objectValue);
             other["match"]["SoftWareID"] = id;
+            if (p.subProgramDelayMs > 0)
+                other["delay_ms"] = p.subProgramDelayMs;
             for (const auto& [name, value] : more) {
                 Json::Value pair(Json::arrayValue);
                 pair.append(name);
@@ -220,6 +242,15 @@ protected:
         return n;
     }
 
+    // The log the product's setup wrote in the work folder ("<Software_name>_Setup_<time>.log").
+    std::string setupLogText() const {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(workFolder(), ec))
+            if (entry.path().filename().string().rfind("Kestrova Editor_Setup_", 0) == 0)
+                return kvtest::readFile(entry.path());
+        return {};
+    }
+
     // The program log of the last run, where its console said it is.
     std::string programLog() const {
         const size_t at = m_console.rfind("Log: ");
@@ -249,6 +280,7 @@ protected:
 
 TEST_F(InstallEndToEnd, InstallsTheProductAndHandsOver) {
     Product p;
+    p.processName = "KestrovaEditor.exe";
     startSim(p);
     const Outcome run = install(p, {"--start"});
     ASSERT_EQ(run.status, 0) << run.console << programLog();
@@ -278,11 +310,21 @@ TEST_F(InstallEndToEnd, InstallsTheProductAndHandsOver) {
         << log;
     EXPECT_NE(log.find("Install Totally Take"), std::string::npos);
     EXPECT_TRUE(requestsTo("alert.kestrova.example", "/api/exception/send").empty()) << "both checks passed";
-    // The setup's own log went to the temporary folder under the name the installer chose.
-    bool setupLog = false;
-    for (const auto& entry : fs::directory_iterator(m_dir.path() / "tmp"))
-        setupLog = setupLog || entry.path().filename().string().rfind("Kestrova Editor_Setup_", 0) == 0;
-    EXPECT_TRUE(setupLog);
+    // The setup's own log went to the private work folder under the name the installer chose;
+    // the setup got no descriptor of the installer's (the program log is open meanwhile).
+    const std::string setupLog = setupLogText();
+    EXPECT_NE(setupLog.find("Setup exit code: 0"), std::string::npos) << setupLog;
+    const size_t inherited = setupLog.find("Inherited descriptors: ");
+    ASSERT_NE(inherited, std::string::npos) << setupLog;
+    const std::string descriptors =
+        setupLog.substr(inherited, setupLog.find('\n', inherited) - inherited);
+    EXPECT_EQ(descriptors.find(workFolder().string() + "/"), std::string::npos) << descriptors;
+    EXPECT_EQ(descriptors.find("socket:"), std::string::npos) << descriptors;
+    // The setup ran from a private copy, which is gone once it ended.
+    EXPECT_NE(setupLog.find("Setup program: " + workFolder().string() + "/run-"), std::string::npos)
+        << setupLog;
+    for (const auto& entry : fs::directory_iterator(workFolder()))
+        EXPECT_NE(entry.path().filename().string().rfind("run-", 0), 0u) << entry.path();
 }
 
 TEST_F(InstallEndToEnd, ADigestMismatchWithAValidSignatureStillInstallsAndIsReported) {
@@ -337,16 +379,24 @@ TEST_F(InstallEndToEnd, ASetupThatOutlivesTheTimeOutShowsKindSix) {
     EXPECT_NE(programLog().find("Cmd nWaitSeconds timed out"), std::string::npos);
 }
 
-// The setup's status does not decide the outcome, but a failed one is in the log for whoever
-// looks into a broken install.
-TEST_F(InstallEndToEnd, AFailedSetupLeavesItsStatusInTheLog) {
+// A setup exits non-zero exactly when it did not install: that is a failed install, shown and
+// reported as one, never "Installed".
+TEST_F(InstallEndToEnd, ASetupThatExitsNonZeroIsAFailedInstall) {
     Product p;
     startSim(p);
     set("KV_DEMO_SETUP", "fail:3");
     const Outcome run = install(p);
+    EXPECT_EQ(run.status, 1) << run.console;
+    EXPECT_EQ(run.console.find("Installed "), std::string::npos) << run.console;
+    EXPECT_NE(run.console.find("Message 6 (setup run time-out)"), std::string::npos) << run.console;
+    EXPECT_NE(run.console.find("Install failed"), std::string::npos) << run.console;
     EXPECT_NE(programLog().find(" Setup exit status: 3"), std::string::npos) << run.console;
-    EXPECT_NE(programLog().find("Cmd Finished"), std::string::npos);
+    EXPECT_TRUE(reported("DownloaderInfo", "InstallFailed", "3"));
+    EXPECT_TRUE(reported("Download", "8.DownFail", "First"));
+    EXPECT_FALSE(reported("DownloaderInfo00", "InstallFinish001", ""));
+    EXPECT_FALSE(reported("Download", "6.ProgramFinsh", "First"));
     EXPECT_FALSE(fs::exists(installFolder() / "KestrovaEditor.exe"));
+    EXPECT_FALSE(fs::exists(downloadPath())) << "a retry downloads again";
 }
 
 TEST_F(InstallEndToEnd, NoNetworkShowsKindNine) {
@@ -507,6 +557,145 @@ TEST_F(InstallEndToEnd, TheInstallerProgramRunsUnattended) {
     const auto bad = kvtest::runProgram(std::string(KV_BIN_DIR) + "/kvdownloader", {"--unattended", "--lang", "x"});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_NE(bad.output.find("usage: kvdownloader --unattended"), std::string::npos);
+}
+
+// Another local user (uid 65534) made the work folder first, open to all, with links named
+// like the files the installer writes there. The installer, as root, leaves it alone and works
+// in a fresh private folder of its own.
+TEST_F(InstallEndToEnd, AWorkFolderPlantedByAnotherUserIsLeftAlone) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant files as another user";
+    Product p;
+    startSim(p);
+    const fs::path victim = m_dir.path() / "victim";
+    kvtest::writeFile(victim, "keep");
+    fs::create_directories(workFolder());
+    for (const std::string& name :
+         {downloadPath().filename().string(), downloadPath().filename().string() + ".xml",
+          downloadPath().filename().string() + ".db"}) {
+        fs::create_symlink(victim, workFolder() / name);
+        ASSERT_EQ(::lchown((workFolder() / name).c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(::chown(workFolder().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(workFolder().c_str(), 0777), 0);
+
+    const Outcome run = install(p);
+    ASSERT_EQ(run.status, 0) << run.console << programLog();
+    EXPECT_TRUE(fs::exists(installFolder() / "KestrovaEditor.exe"));
+    EXPECT_EQ(kvtest::readFile(victim), "keep");
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(workFolder()))
+        ++entries;
+    EXPECT_EQ(entries, 3u) << "nothing was added to the planted folder";
+    const size_t at = run.console.rfind("Log: ");
+    ASSERT_NE(at, std::string::npos);
+    const fs::path log = run.console.substr(at + 5, run.console.find('\n', at) - at - 5);
+    EXPECT_NE(log.parent_path(), workFolder());
+    EXPECT_EQ(log.parent_path().parent_path(), workFolder().parent_path());
+    struct stat st {};
+    ASSERT_EQ(::lstat(log.parent_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+// Text from the update service and the chosen folder become pieces of the setup's command line
+// in quotes: a double quote in either would let it name another folder.
+TEST_F(InstallEndToEnd, AQuoteInTheProductNameOrTheFolderRunsNothingElsewhere) {
+    const fs::path elsewhere = m_dir.path() / "elsewhere";
+    {
+        SCOPED_TRACE("a product name from the update service");
+        Product p;
+        p.softwareName = "Kestrova Editor\" /DIR=\"" + elsewhere.string();
+        startSim(p);
+        const Outcome run = install(p);
+        EXPECT_NE(programLog().find("Downloader info reply refused"), std::string::npos)
+            << programLog();
+        EXPECT_FALSE(fs::exists(elsewhere)) << run.console;
+        const std::string log = programLog();
+        const size_t line = log.find("[Start Install CmdLine]");
+        if (line != std::string::npos) {
+            EXPECT_EQ(log.substr(line, log.find('\n', line) - line).find(elsewhere.string()),
+                      std::string::npos);
+        }
+        m_sim.reset();
+    }
+    {
+        SCOPED_TRACE("the folder chosen on the command line");
+        EventReporter::instance().clearEvents();
+        Product p;
+        startSim(p);
+        const Outcome run =
+            install(p, {"--dir", installRoot().string() + "\" /DIR=\"" + elsewhere.string()});
+        EXPECT_EQ(run.status, 1) << run.console;
+        EXPECT_NE(run.console.find("Message 4"), std::string::npos) << run.console;
+        EXPECT_FALSE(reported("Download", "5.ProgramInstall", "First"));
+        EXPECT_FALSE(fs::exists(elsewhere));
+    }
+}
+
+// Sub-programs run only as the verified copies: one whose address the service answers after
+// the check was made never runs, even when a file of its name lies in the download folder.
+TEST_F(InstallEndToEnd, ASubProgramListedAfterTheCheckIsNotRun) {
+    Product p;
+    p.downloaderId = "277";
+    p.subProgramDelayMs = 2000;
+    p.alsoServed = {"download.kestrova.example/tools/Torvane.exe",
+                    "download.kestrova.example/tools/Melvisto.exe"};
+    p.moreReplies = {
+        {"302", {{"Download_url", "https://download.kestrova.example/tools/Torvane.exe"}}},
+        {"304", {{"Download_url", "https://download.kestrova.example/tools/Melvisto.exe"}}},
+    };
+    startSim(p);
+    set("KV_TEST_SUBPROGRAM_WAITS", "1");
+    // The main setup runs long enough for both late answers to come in meanwhile.
+    set("KV_DEMO_SETUP", "slow:7000");
+    // Unsigned leftovers named like the sub-programs, which would mark that they ran.
+    fs::create_directories(workFolder());
+    fs::permissions(workFolder(), fs::perms::owner_all, fs::perm_options::replace);
+    for (const char* name : {"Torvane.exe", "Melvisto.exe"}) {
+        kvtest::writeFile(
+            workFolder() / name,
+            "#!/bin/sh\ntouch '" + (m_dir.path() / (std::string(name) + ".ran")).string() + "'\n");
+        fs::permissions(workFolder() / name, fs::perms::owner_all);
+    }
+    const Outcome run = install(p);
+    ASSERT_EQ(run.status, 0) << run.console << programLog();
+    EXPECT_FALSE(fs::exists(m_dir.path() / "Torvane.exe.ran")) << programLog();
+    EXPECT_FALSE(fs::exists(m_dir.path() / "Melvisto.exe.ran")) << programLog();
+}
+
+// A run folder left behind by an earlier installer process that is gone is removed.
+TEST_F(InstallEndToEnd, RunFoldersOfEndedRunsAreRemoved) {
+    Product p;
+    startSim(p);
+    const pid_t gone = kvtest::spawnChild("exit_at_once");
+    ASSERT_EQ(kvtest::waitChild(gone, 10000), 0);
+    const fs::path stale = workFolder() / ("run-" + std::to_string(gone));
+    fs::create_directories(stale);
+    fs::permissions(workFolder(), fs::perms::owner_all, fs::perm_options::replace);
+    kvtest::writeFile(stale / "KestrovaEditor_2.4.1.0_2.4.1.0.exe", "an old copy");
+    const Outcome run = install(p);
+    ASSERT_EQ(run.status, 0) << run.console << programLog();
+    EXPECT_FALSE(fs::exists(stale));
+}
+
+// Without TMPDIR (as on most desktops) the work folder and the setup's log are in a private
+// folder of the user's, never under names in the shared /tmp that anyone could take first.
+TEST_F(InstallEndToEnd, WithoutTmpdirTheWorkFolderIsTheUsersOwn) {
+    Product p;
+    startSim(p);
+    unset("TMPDIR");
+    unset("XDG_RUNTIME_DIR");
+    const Outcome run = install(p);
+    ASSERT_EQ(run.status, 0) << run.console << programLog();
+    const fs::path privateTemp = m_dir.path() / "home" / ".cache" / "kvtemp";
+    EXPECT_NE(run.console.find("Log: " + (privateTemp / "KestrovaEditor_2").string() + "/"), std::string::npos)
+        << run.console;
+    struct stat st {};
+    ASSERT_EQ(::lstat(privateTemp.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_NE(programLog().find("/LOG=\"" + (privateTemp / "KestrovaEditor_2").string() + "/"), std::string::npos)
+        << programLog();
 }
 
 }  // namespace

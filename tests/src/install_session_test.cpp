@@ -1,16 +1,20 @@
 // The window-side pieces of an install (folders, the install click's checks) and the console
 // presenter of the unattended mode.
 
+#include "Common/install_session.h"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "CConfigure.h"
 #include "Common/console_presenter.h"
-#include "Common/install_session.h"
 #include "Common/message_kinds.h"
+#include "Common/side_queries.h"
 #include "Common/unattended.h"
 #include "platform/Registry.h"
 #include "test_support.h"
@@ -177,6 +181,32 @@ TEST(Unattended, APackageWithoutConfigurationIsRefused) {
     out.str("");
     EXPECT_EQ(RunUnattended({}, table, out), 2);
     EXPECT_NE(out.str().find("does not open"), std::string::npos) << out.str();
+}
+
+// The cross-end check reads Site_id while the background configuration query may still be
+// writing it. (A plain read shows as a race under the thread sanitizer.)
+TEST(SideQueries, TheCrossEndCheckReadsTheSiteIdWhileTheQueryWritesIt) {
+    kvtest::EnvGuard env({"KV_CONNECT_TO"});
+    // Every request is refused at once, on loopback.
+    setenv("KV_CONNECT_TO", ":443:127.0.0.1:1;:80:127.0.0.1:1", 1);
+    std::shared_ptr<const ui::ZipArchive> skin =
+        ui::ZipArchive::OpenFromMemory(kvtest::makeZip({{"x", "x"}}));
+    ASSERT_TRUE(skin);
+    std::ostringstream out;
+    ConsolePresenter w(out, skin, {{"Downloader_id", "253"}}, false);
+    CConfigure cfg(253, 1033, 55);
+    w.configure = &cfg;
+    cfg.keepDownloaderElement("<Downloader><Site_id>118</Site_id></Downloader>");
+    std::atomic<bool> done{false};
+    std::thread query([&] {
+        for (int i = 0; i < 1000000 && !done; ++i)
+            cfg.parseDownloadInfoXml();
+    });
+    VerifyCrossEndIdThreadFunc(w, "/opt/kvdownloader_1001");
+    done = true;
+    query.join();
+    EXPECT_TRUE(w.spTracking) << "a failed transfer leaves the flag as it was";
+    EXPECT_EQ(cfg.siteId(), 118);
 }
 
 }  // namespace

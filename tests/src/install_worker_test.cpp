@@ -32,7 +32,12 @@ TEST(InstallWorker, FileNamesFromTheExtraUrl) {
     EXPECT_EQ(WorkFolderBaseName("https://files.kestrova.example/editor/KestrovaEditor_2.4.1.0.exe", "Kestrova Editor"),
               "KestrovaEditor_2");
     EXPECT_EQ(WorkFolderBaseName("no-slash", "Kestrova Editor"), "Kestrova Editor");
-    EXPECT_EQ(WorkFolderBaseName("https://h/../x", "P"), "P") << "no way out of the temporary folder";
+    // The base name is a folder under the temporary folder: never empty, never a way out.
+    EXPECT_EQ(WorkFolderBaseName("https://h/.hidden.exe", "P"), "P")
+        << "empty before the first dot";
+    EXPECT_EQ(WorkFolderBaseName("https://h/a\\b.exe", "P"), "P") << "a Windows separator";
+    EXPECT_EQ(WorkFolderBaseName("https://h/../x.exe", "P"), "x")
+        << "the dots before the last slash do not count";
     EXPECT_EQ(SetupFileName("https://h/dir/Setup.exe", "2.4.1.0"), "Setup_2.4.1.0.exe");
     EXPECT_EQ(SetupFileName("https://h/dir/App.apk", "1.0"), "App_1.0.apk");
 }
@@ -58,7 +63,10 @@ TEST(SideQueries, TrackingIdAndCrossEndStatus) {
     EXPECT_EQ(TrackingIdOfFileName("KestrovaEditor_123456.exe"), "123456");
     EXPECT_EQ(TrackingIdOfFileName("a_b.c_d"), "d") << "the last dot before the last underscore";
     EXPECT_FALSE(TrackingIdOfFileName("kvdownloader.exe"));
-    EXPECT_FALSE(TrackingIdOfFileName("kv_downloader"));
+    EXPECT_FALSE(TrackingIdOfFileName("kvdownloader"));
+    // Programs here have no extension: the id runs to the end of the name.
+    EXPECT_EQ(TrackingIdOfFileName("kvdownloader_1001"), "1001");
+    EXPECT_EQ(TrackingIdOfFileName("kvdownloader_1001.bin"), "1001");
     EXPECT_TRUE(CrossEndStatusOk(R"({"status":200,"msg":"ok"})"));
     EXPECT_FALSE(CrossEndStatusOk(R"({"status":404,"msg":"no"})"));
     EXPECT_FALSE(CrossEndStatusOk(R"({"status":200})")) << "no comma after the status";

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -325,6 +326,27 @@ TEST_F(DemoSetup, OnlyTheSignedCopyIsTrustedAndOnlyThroughTheDemoRoot) {
     // The system store does not know the demo root, so the publisher's issuer is not found.
     kvtest::ScopedEnv noBundle("KV_CA_BUNDLE", nullptr);
     EXPECT_EQ(platform::verifyFileSignature(kSigned).status, platform::kCertChaining);
+}
+
+// The setup runs as root and is told where to write its log. Another user (uid 65534) who
+// planted a link, or a second name of some file, under that name must not get it emptied.
+TEST_F(DemoSetup, TheLogIsNeverWrittenThroughAPlantedName) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant files as another user";
+    const fs::path victim = m_dir.path() / "victim";
+    kvtest::writeFile(victim, "keep");
+    fs::permissions(m_temp, fs::perms::all, fs::perm_options::replace);
+    for (const bool hardLink : {false, true}) {
+        SCOPED_TRACE(hardLink ? "a hard link" : "a symbolic link");
+        fs::remove(logPath());
+        if (hardLink)
+            fs::create_hard_link(victim, logPath());
+        else
+            fs::create_symlink(victim, logPath());
+        ASSERT_EQ(::lchown(logPath().c_str(), 65534, 65534), 0);
+        run(installerLine(m_install));
+        EXPECT_EQ(kvtest::readFile(victim), "keep");
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "ui/Button.h"
 #include "ui/Combo.h"
 #include "ui/Edit.h"
+#include "ui/HostInput.h"
 #include "ui/Layouts.h"
 #include "ui/Option.h"
 #include "ui/PaintManager.h"
@@ -31,9 +32,9 @@ struct Fixture {
     }
     void click(const std::string& name) {
         const ui::Point p = pm.FindControl(name)->GetPos().Center();
-        pm.OnMouseMove(p);
-        pm.OnMouseDown(p);
-        pm.OnMouseUp(p);
+        ui::HostInputOf(pm).OnMouseMove(p);
+        ui::HostInputOf(pm).OnMouseDown(p);
+        ui::HostInputOf(pm).OnMouseUp(p);
     }
 };
 
@@ -46,12 +47,12 @@ TEST(Controls, TabMovesFocusOverShownFocusableControlsInOrder) {
         "</VerticalLayout>");
     std::vector<std::string> order;
     for (int i = 0; i < 4; ++i) {
-        f.pm.OnKeyDown(ui::kVkTab);
+        ui::HostInputOf(f.pm).OnKeyDown(ui::kVkTab, false);
         order.push_back(f.pm.GetFocus()->GetName());
     }
     EXPECT_EQ(order, (std::vector<std::string>{"a", "e", "b", "a"}));
     // Space on the focused button clicks it; hiding it takes the focus away.
-    f.pm.OnKeyDown(ui::kVkSpace);
+    ui::HostInputOf(f.pm).OnKeyDown(ui::kVkSpace, false);
     EXPECT_EQ(f.recorder.seen.back(), (std::pair<std::string, std::string>{"click", "a"}));
     f.pm.FindControl("a")->SetVisible(false);
     EXPECT_EQ(f.pm.GetFocus(), nullptr);
@@ -88,18 +89,18 @@ TEST(Controls, ScrollBarButtonsTrackAndThumb) {
     bar->SetScrollRange(100, 100);
     const ui::Rect down = bar->PartRect(ui::ScrollBar::kButton2);
     EXPECT_EQ(down, ui::Rect(88, 200, 100, 212));
-    f.pm.OnMouseDown(down.Center());
-    f.pm.OnMouseUp(down.Center());
+    ui::HostInputOf(f.pm).OnMouseDown(down.Center());
+    ui::HostInputOf(f.pm).OnMouseUp(down.Center());
     EXPECT_EQ(reported, 10);
     // A click on the track below the thumb moves a page; the thumb drags in proportion.
-    f.pm.OnMouseDown({94, 190});
-    f.pm.OnMouseUp({94, 190});
+    ui::HostInputOf(f.pm).OnMouseDown({94, 190});
+    ui::HostInputOf(f.pm).OnMouseUp({94, 190});
     EXPECT_EQ(bar->GetScrollPos(), 100);
     const ui::Rect thumb = bar->PartRect(ui::ScrollBar::kThumb);
     EXPECT_EQ(thumb.bottom, 200);
-    f.pm.OnMouseDown(thumb.Center());
-    f.pm.OnMouseMove({94, thumb.Center().y - 1000});
-    f.pm.OnMouseUp({94, 0});
+    ui::HostInputOf(f.pm).OnMouseDown(thumb.Center());
+    ui::HostInputOf(f.pm).OnMouseMove({94, thumb.Center().y - 1000});
+    ui::HostInputOf(f.pm).OnMouseUp({94, 0});
     EXPECT_EQ(bar->GetScrollPos(), 0);
     EXPECT_EQ(bar->PartRect(ui::ScrollBar::kThumb).top, 12);
 }
@@ -117,11 +118,11 @@ TEST(Controls, DropDownOpensAboveWhenThereIsNoRoomBelow) {
     EXPECT_EQ(list.bottom, combo->GetPos().top);
     EXPECT_EQ(list.Height(), 62);
     // Keys step through the items; a click elsewhere only closes the list.
-    f.pm.OnMouseDown({5, 95});
+    ui::HostInputOf(f.pm).OnMouseDown({5, 95});
     EXPECT_FALSE(combo->IsDropped());
     f.pm.SetFocus(combo);
-    f.pm.OnKeyDown(ui::kVkDown);
-    f.pm.OnKeyDown(ui::kVkDown);
+    ui::HostInputOf(f.pm).OnKeyDown(ui::kVkDown, false);
+    ui::HostInputOf(f.pm).OnKeyDown(ui::kVkDown, false);
     EXPECT_EQ(combo->GetCurSel(), 1);
 }
 
@@ -131,19 +132,19 @@ TEST(Controls, ControlsThatGoAwayLeaveNoDanglingState) {
         "height='20'/></VerticalLayout>");
     auto* root = f.pm.Find<ui::VerticalLayout>("root");
     ui::Control* a = f.pm.FindControl("a");
-    f.pm.OnMouseMove(a->GetPos().Center());
-    f.pm.OnMouseDown(a->GetPos().Center());
+    ui::HostInputOf(f.pm).OnMouseMove(a->GetPos().Center());
+    ui::HostInputOf(f.pm).OnMouseDown(a->GetPos().Center());
     f.pm.SetTimer(a, 1, 10);
     EXPECT_EQ(f.pm.GetHot(), a);
     root->Remove(a);
     EXPECT_EQ(f.pm.GetHot(), nullptr);
     EXPECT_EQ(f.pm.GetCaptured(), nullptr);
-    EXPECT_FALSE(f.pm.NextTimerDue());
-    f.pm.OnMouseUp({5, 5});
+    EXPECT_FALSE(ui::HostInputOf(f.pm).NextTimerDue());
+    ui::HostInputOf(f.pm).OnMouseUp({5, 5});
     f.pm.SetFocus(f.pm.FindControl("e"));
     root->RemoveAll();
     EXPECT_EQ(f.pm.GetFocus(), nullptr);
-    f.pm.OnKeyDown(ui::kVkBack);
+    ui::HostInputOf(f.pm).OnKeyDown(ui::kVkBack, false);
     EXPECT_TRUE(f.recorder.seen.empty());
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "test_support.h"
@@ -220,11 +221,75 @@ KV_TEST_CHILD(gtk_smoke) {
     return 0;
 }
 
-TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
+// The owner of a running modal box takes no pointer, key or close request; afterwards it does.
+KV_TEST_CHILD(gtk_modal) {
+    if (!ui::gtk::Install())
+        return 10;
+    // The primary monitor of the Xvfb below, in device pixels at scale 1.
+    const ui::ScreenMetrics screen = ui::GetHostBackend()->GetScreenMetrics();
+    if (screen.pixels != ui::Size{1280, 1024} || screen.scale != 1.0)
+        return 11;
+    ui::SkinPackage::SetDefault(uitest::Skin(uitest::SampleSkin()));
+    TimedWindow window("main.xml");
+    if (!window.Create(nullptr, "Owner"))
+        return 12;
+    window.CenterWindow();
+    window.ShowWindow();
+    if (!ui::gtk::WaitForFrames(window, 1, 10000))
+        return 13;
+    ui::Control* btn = window.FindControl("btn");
+    const ui::Point at = btn->GetPos().Center();
+    window.GetPaintManager().SetFocus(btn);  // Space would click it
+
+    TimedWindow box("box.xml");
+    if (!box.Create(&window, "MSGUIDemo", {0, 0, 452, 190}))
+        return 14;
+    box.MoveWindow(0, 0);  // beside the owner, so the pointer reaches the owner itself
+    int tick = 0;
+    size_t eventsWhileModal = 0;
+    bool closedWhileModal = false;
+    box.onTimer = [&](int) {
+        if (++tick == 1) {
+            window.events.clear();
+            ui::gtk::SimulateClick(window, at);
+            ui::gtk::SimulateKey(window, ui::kVkSpace);
+            ui::gtk::SimulateCloseRequest(window);
+            return;
+        }
+        box.KillTimer(1);
+        // What a person sees while the box runs: the owner as it was, the box beside it.
+        ui::gtk::SaveScreenshot(window, (std::filesystem::path(args.at(0)) / "owner.png").string());
+        ui::gtk::SaveScreenshot(box, (std::filesystem::path(args.at(0)) / "box.png").string());
+        eventsWhileModal = window.events.size();
+        closedWhileModal = window.IsClosed();
+        box.Close(7);
+    };
+    box.SetTimer(1, 500);
+    if (box.ShowModal() != 7)
+        return 15;
+    if (eventsWhileModal != 0 || closedWhileModal)
+        return 16;
+
+    // Input works again once the box is gone.
+    if (!ui::gtk::SimulateClick(window, at) ||
+        !waitFor([&] { return window.typesOf("btn").size() == 1; }, 5000))
+        return 17;
+    ui::gtk::SimulateKey(window, ui::kVkSpace);
+    if (window.typesOf("btn").size() != 2)
+        return 18;
+    ui::gtk::SimulateCloseRequest(window);
+    if (!waitFor([&] { return window.IsClosed(); }, 5000))
+        return 19;
+    return 0;
+}
+
+// Runs a child of this binary against a private Xvfb: its exit code, or nullopt (and `why`)
+// when no X server could be started.
+std::optional<int> runUnderXvfb(const char* child, const std::vector<std::string>& args,
+                                std::string* why) {
     VirtualDisplay display;
-    std::string why;
-    if (!display.Start(&why))
-        GTEST_SKIP() << why;
+    if (!display.Start(why))
+        return std::nullopt;
     kvtest::ScopedEnv x("DISPLAY", display.Name().c_str());
     kvtest::ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
     // The file chooser keeps its settings in memory instead of asking for a session bus.
@@ -233,15 +298,37 @@ TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
     const std::string asan =
         std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":detect_leaks=0";
     kvtest::ScopedEnv leaks("ASAN_OPTIONS", asan.c_str());
+    return kvtest::waitChild(kvtest::spawnChild(child, args), 120000);
+}
+
+// Keeps a picture the child took beside the binaries, for a person to look at.
+void keepPicture(const std::filesystem::path& file, const std::string& as) {
+    std::error_code ec;
+    std::filesystem::copy_file(file, std::filesystem::path(KV_BIN_DIR) / as,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+}
+
+TEST(GtkHost, AModalBoxBlocksAllInputToItsOwner) {
     kvtest::TempDir dir;
-    const pid_t child = kvtest::spawnChild("gtk_smoke", {dir.path().string()});
-    const int rc = kvtest::waitChild(child, 120000);
-    EXPECT_EQ(rc, 0) << "the child stopped at step " << rc;
+    std::string why;
+    const auto rc = runUnderXvfb("gtk_modal", {dir.path().string()}, &why);
+    if (!rc)
+        GTEST_SKIP() << why;
+    EXPECT_EQ(*rc, 0) << "the child stopped at that step";
+    keepPicture(dir.path() / "owner.png", "gtk-modal-owner.png");
+    keepPicture(dir.path() / "box.png", "gtk-modal-box.png");
+}
+
+TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
+    kvtest::TempDir dir;
+    std::string why;
+    const auto rc = runUnderXvfb("gtk_smoke", {dir.path().string()}, &why);
+    if (!rc)
+        GTEST_SKIP() << why;
+    EXPECT_EQ(*rc, 0) << "the child stopped at step " << *rc;
     const auto shot = dir.path() / "gtk-smoke.png";
     ASSERT_TRUE(std::filesystem::exists(shot));
-    std::error_code ec;
-    std::filesystem::copy_file(shot, std::filesystem::path(KV_BIN_DIR) / "gtk-smoke.png",
-                               std::filesystem::copy_options::overwrite_existing, ec);
+    keepPicture(shot, "gtk-smoke.png");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -11,9 +12,11 @@
 #include "ui/Combo.h"
 #include "ui/Edit.h"
 #include "ui/HeadlessHost.h"
+#include "ui/HostInput.h"
 #include "ui/Label.h"
 #include "ui/Layouts.h"
 #include "ui/Option.h"
+#include "ui/Painter.h"
 #include "ui/Progress.h"
 #include "ui/RichEdit.h"
 #include "ui_test_helper.h"
@@ -106,12 +109,16 @@ TEST_F(HeadlessWindow, ButtonImagesFollowTheMouse) {
     host->MoveMouse(btn.Center());
     backend->Pump();
     EXPECT_EQ(sourceNow(), ui::Rect(30, 0, 60, 30));
-    window.Invoke([&] { window.GetPaintManager().OnMouseDown(btn.Center()); });
+    window.Invoke([&] { ui::HostInputOf(window.GetPaintManager()).OnMouseDown(btn.Center()); });
     backend->Pump();
     EXPECT_EQ(sourceNow(), ui::Rect(60, 0, 90, 30));
     // Dragged off while pressed: no longer pushed, and releasing there is no click.
-    window.Invoke([&] { window.GetPaintManager().OnMouseMove({btn.right + 50, btn.top}); });
-    window.Invoke([&] { window.GetPaintManager().OnMouseUp({btn.right + 50, btn.top}); });
+    window.Invoke([&] {
+        ui::HostInputOf(window.GetPaintManager()).OnMouseMove({btn.right + 50, btn.top});
+    });
+    window.Invoke([&] {
+        ui::HostInputOf(window.GetPaintManager()).OnMouseUp({btn.right + 50, btn.top});
+    });
     backend->Pump();
     EXPECT_EQ(sourceNow(), ui::Rect(0, 0, 30, 30));
     EXPECT_TRUE(window.typesOf("btn").empty());
@@ -400,6 +407,61 @@ TEST_F(HeadlessWindow, CaptionAreaStartsADragOnlyOffControls) {
     backend->Pump();
     EXPECT_EQ(host->CaptionDragCount(), 1);
     EXPECT_EQ(window.typesOf("minbtn"), std::vector<std::string>{"click"});
+}
+
+TEST_F(HeadlessWindow, ResizingTheWindowLaysItOutAgain) {
+    const ui::Rect closeBefore = rectOf("closebtn");
+    window.ResizeClient(800, 600);
+    Frame frame = host->Render();
+    EXPECT_EQ(frame.image->Width(), 800);
+    EXPECT_EQ(frame.image->Height(), 600);
+    // Right-hand controls follow the new width; the band takes the whole of it.
+    EXPECT_EQ(rectOf("top").Width(), 800);
+    EXPECT_EQ(rectOf("closebtn").left, closeBefore.left + 150);
+    EXPECT_EQ(frame.image->PixelAt(799, rectOf("top").top), uitest::kCornerTR);
+}
+
+TEST_F(HeadlessWindow, PicturesAddedAtRunTimeServeAsBackgrounds) {
+    // A window may render a picture itself and show it under a name of its own.
+    auto picture = ui::Image::Create(8, 8);
+    {
+        ui::Painter painter(*picture);
+        painter.FillRect({0, 0, 8, 8}, ui::Color(0xFF12AB34));
+    }
+    window.GetPaintManager().Images().Add("FirstFrame", picture);
+    window.FindControl("row2")->SetBkImage("FirstFrame");
+    const ui::Rect row = rectOf("row2");
+    const ui::Point spot{row.right - 3, row.bottom - 3};  // right of every control in the row
+    EXPECT_EQ(host->Render().image->PixelAt(spot.x, spot.y), 0xFF12AB34u);
+    // Replaced under the same name, the next frame shows the new picture.
+    auto other = ui::Image::Create(8, 8);
+    {
+        ui::Painter painter(*other);
+        painter.FillRect({0, 0, 8, 8}, ui::Color(0xFF3456CD));
+    }
+    window.GetPaintManager().Images().Add("FirstFrame", other);
+    window.GetPaintManager().Invalidate();
+    EXPECT_EQ(host->Render().image->PixelAt(spot.x, spot.y), 0xFF3456CDu);
+}
+
+TEST_F(HeadlessWindow, SelectingQuietlySendsNothing) {
+    window.events.clear();
+    auto* combo = window.FindControl<ui::Combo>("combo");
+    ASSERT_TRUE(combo->SelectItem(2, false));
+    EXPECT_EQ(combo->GetCurSel(), 2);
+    EXPECT_FALSE(combo->SelectItem(99, false));
+    EXPECT_EQ(combo->GetCurSel(), 2);
+    auto* tabs = window.FindControl<ui::TabLayout>("tabs");
+    ASSERT_TRUE(tabs->SelectItem(1));
+    window.FindControl<ui::Option>("opt2")->Selected(true, false);
+    backend->Pump();
+    EXPECT_TRUE(window.events.empty());
+    EXPECT_FALSE(window.FindControl<ui::Option>("opt1")->IsSelected());
+    // The frame shows the quietly chosen item.
+    const auto ops = host->Render().OpsOf("combo");
+    EXPECT_TRUE(std::any_of(ops.begin(), ops.end(), [&](const ui::DrawOp& op) {
+        return op.kind == ui::DrawOp::Kind::Text && op.text == combo->GetItemAt(2)->GetText();
+    }));
 }
 
 TEST(HeadlessWindowErrors, BrokenMarkupStillOpensAWindow) {

@@ -250,6 +250,37 @@ TEST(MarkupLoader, LanguageFilesAreControlTreesInDocumentOrder) {
     EXPECT_EQ(page->ChildAt(0)->GetText(), "\xE0\xB8\x95\xE0\xB8\xB4\xE0\xB8\x94");
     EXPECT_EQ(page->ChildAt(2)->GetText(), "#@!SoftwareName#@!");
     EXPECT_EQ(find(doc, "YesText")->GetText(), "Yes");
+
+    // The document answers lookups itself: first of a name wins, children in order.
+    EXPECT_EQ(doc.FindControl("install_btn"), page->ChildAt(0));
+    EXPECT_EQ(doc.FindControl("nothing"), nullptr);
+    EXPECT_EQ(doc.FindControl(""), nullptr);
+    using Texts = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(doc.ChildTexts("message_page"), (Texts{{"YesText", "Yes"}}));
+    EXPECT_EQ(doc.ChildTexts("install_page").size(), 3u);
+    EXPECT_EQ(doc.ChildTexts("install_page")[1],
+              (std::pair<std::string, std::string>{"install_btn", "second"}));
+    EXPECT_TRUE(doc.ChildTexts("YesText").empty());  // a label has no children
+    EXPECT_TRUE(doc.ChildTexts("missing").empty());
+}
+
+TEST(MarkupLoader, LookupsInDeepTreesStayBounded) {
+    // A tree deeper than any lookup walks: the search stops instead of exhausting the stack.
+    std::unique_ptr<ui::Control> root = std::make_unique<ui::VerticalLayout>();
+    ui::Container* at = static_cast<ui::Container*>(root.get());
+    for (int i = 0; i < 1000; ++i) {
+        auto next = std::make_unique<ui::VerticalLayout>();
+        ui::Container* raw = next.get();
+        at->Add(std::move(next));
+        at = raw;
+    }
+    auto leaf = std::make_unique<ui::Label>();
+    leaf->SetName("deep");
+    at->Add(std::move(leaf));
+    EXPECT_EQ(ui::FindControlIn(root.get(), "deep"), nullptr);
+    int visited = 0;
+    ui::ForEachControl(root.get(), [&](ui::Control&) { return ++visited > 0; });
+    EXPECT_LT(visited, 1000);
 }
 
 TEST(MarkupLoader, ComboTakesOnlyListItems) {

@@ -1,6 +1,7 @@
 #include "SetupLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,9 +18,20 @@ SetupLog::~SetupLog() {
 }
 
 bool SetupLog::open(const std::filesystem::path& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    // Never through a link, and never a file that is also known by another name: a setup that
+    // runs as root would otherwise empty whatever someone pointed the name at.
+    const int fd = ::open(
+        path.c_str(),
+        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) {
         error = "cannot create the log file " + path.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        ::ftruncate(fd, 0) != 0) {
+        error = "the log file " + path.string() + " is not a plain file of its own";
+        ::close(fd);
         return false;
     }
     if (m_fd >= 0)

@@ -11,6 +11,8 @@
 // or a hang gave up, and nothing was installed; 4 the install failed and what it had added was
 // taken away again; fail:CODE exits with CODE.
 
+#include <dirent.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -115,7 +117,29 @@ int behave(const demo::SetupBehaviour& behaviour, demo::SetupLog& log) {
     return -1;
 }
 
-void logStart(demo::SetupLog& log, int argc, char** argv, const demo::SetupArguments& options) {
+// Descriptors above standard error open as the setup starts, each with what it refers to
+// ("4 -> /var/log/x.log"): whoever started the setup may have handed them over. "none" when
+// there are none.
+std::string inheritedDescriptors() {
+    std::string list;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return "unknown";
+    const int own = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        if (entry->d_name[0] == '.' || fd <= 2 || fd == own)
+            continue;
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(fs::path("/proc/self/fd") / entry->d_name, ec);
+        list += (list.empty() ? "" : ", ") + std::string(entry->d_name) + " -> " + target.string();
+    }
+    ::closedir(dir);
+    return list.empty() ? "none" : list;
+}
+
+void logStart(demo::SetupLog& log, int argc, char** argv, const demo::SetupArguments& options,
+              const std::string& inherited) {
     log.line(std::string("Setup: ") + demo::kProductName + " " + demo::kProductVersion);
     log.line("Setup program: " + platform::ownModulePath().string());
     log.line("Arguments: " + std::to_string(argc));
@@ -125,6 +149,7 @@ void logStart(demo::SetupLog& log, int argc, char** argv, const demo::SetupArgum
     log.line("Tracking id: " + options.trackingId.value_or("(none)"));
     for (const std::string& ignored : options.ignored)
         log.line("Ignored argument: [" + ignored + "]");
+    log.line("Inherited descriptors: " + inherited);
 }
 
 }  // namespace
@@ -133,6 +158,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const demo::SetupArguments options = demo::parseSetupArguments(args);
 
+    const std::string inherited = inheritedDescriptors();
     demo::SetupLog log;
     if (options.logFile && !options.logFile->empty()) {
         std::string error;
@@ -141,7 +167,7 @@ int main(int argc, char** argv) {
             std::cerr << demo::kProductName << " setup: " << error << '\n';
     }
     routeLibraryLog(log);
-    logStart(log, argc, argv, options);
+    logStart(log, argc, argv, options, inherited);
 
     std::string error;
     const char* behaviourText = std::getenv(demo::kBehaviourVariable);

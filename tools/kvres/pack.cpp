@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
-#include <vector>
+#include <map>
 
 namespace kvres {
 namespace {
@@ -14,23 +14,33 @@ constexpr time_t kFixedTime = 1577836800;
 
 }  // namespace
 
-bool packFolder(const std::filesystem::path& folder, const std::filesystem::path& out,
-                std::string* error) {
+bool packFolders(const std::vector<std::filesystem::path>& folders,
+                 const std::filesystem::path& out, std::string* error) {
     std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec)) {
-        *error = "not a folder: " + folder.string();
-        return false;
+    // Archive name → file on disk; a name two folders both give is refused, not overwritten.
+    std::map<std::string, std::filesystem::path> files;
+    for (const auto& folder : folders) {
+        if (!std::filesystem::is_directory(folder, ec)) {
+            *error = "not a folder: " + folder.string();
+            return false;
+        }
+        for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            if (!it->is_regular_file(ec))
+                continue;
+            const std::string name = it->path().lexically_relative(folder).generic_string();
+            auto [at, added] = files.emplace(name, it->path());
+            if (!added) {
+                *error = "both " + at->second.string() + " and " + it->path().string() +
+                         " would be " + name;
+                return false;
+            }
+        }
+        if (ec) {
+            *error = "cannot list " + folder.string() + ": " + ec.message();
+            return false;
+        }
     }
-    std::vector<std::filesystem::path> files;
-    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file(ec)) files.push_back(it->path());
-    }
-    if (ec) {
-        *error = "cannot list " + folder.string() + ": " + ec.message();
-        return false;
-    }
-    std::sort(files.begin(), files.end());
 
     const std::filesystem::path tmp = out.string() + ".tmp";
     std::filesystem::remove(tmp, ec);
@@ -43,12 +53,12 @@ bool packFolder(const std::filesystem::path& folder, const std::filesystem::path
         zip_error_fini(&e);
         return false;
     }
-    for (const auto& file : files) {
-        const std::string name = file.lexically_relative(folder).generic_string();
+    for (const auto& [name, file] : files) {
         zip_source_t* src = zip_source_file(archive, file.c_str(), 0, -1);
         zip_int64_t index = src ? zip_file_add(archive, name.c_str(), src, ZIP_FL_ENC_UTF_8) : -1;
         if (index < 0) {
-            if (src) zip_source_free(src);
+            if (src)
+                zip_source_free(src);
             *error = "cannot add " + file.string() + ": " + zip_strerror(archive);
             zip_discard(archive);
             return false;
@@ -67,6 +77,11 @@ bool packFolder(const std::filesystem::path& folder, const std::filesystem::path
         return false;
     }
     return true;
+}
+
+bool packFolder(const std::filesystem::path& folder, const std::filesystem::path& out,
+                std::string* error) {
+    return packFolders({folder}, out, error);
 }
 
 }  // namespace kvres

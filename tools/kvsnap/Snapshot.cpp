@@ -1,7 +1,5 @@
 #include "Snapshot.h"
 
-#include <tinyxml2.h>
-
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +9,7 @@
 #include "platform/Resources.h"
 #include "ui/HeadlessHost.h"
 #include "ui/Layouts.h"
+#include "ui/MarkupLoader.h"
 #include "ui/WindowBase.h"
 
 namespace fs = std::filesystem;
@@ -23,15 +22,6 @@ constexpr const char* kSkinType = "ZIPRES";
 constexpr uint32_t kSkinId = 138;
 // Larger inputs are not skins; reading them whole would only cost memory.
 constexpr uintmax_t kMaxInputBytes = 512ull << 20;
-
-class SnapshotWindow : public ui::WindowBase {
-public:
-    explicit SnapshotWindow(std::string file) : m_file(std::move(file)) {}
-    std::string GetSkinFile() const override { return m_file; }
-
-private:
-    std::string m_file;
-};
 
 bool readWhole(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
     std::error_code ec;
@@ -53,24 +43,17 @@ bool readWhole(const std::string& path, std::vector<uint8_t>& bytes, std::string
     return true;
 }
 
-// Every element with a name and a text below the root, first occurrence of a name winning:
-// a language file keeps the window's own page first and message texts after it.
-std::vector<std::pair<std::string, std::string>> languageTexts(const tinyxml2::XMLElement* root) {
+// Every named text of a language file, first occurrence of a name winning: a language file
+// keeps the window's own page first and message texts after it. Layouts only group them.
+std::vector<std::pair<std::string, std::string>> languageTexts(const ui::MarkupDocument& doc) {
     std::vector<std::pair<std::string, std::string>> texts;
     std::set<std::string> seen;
-    std::vector<const tinyxml2::XMLElement*> stack{root};
-    while (!stack.empty()) {
-        const tinyxml2::XMLElement* e = stack.back();
-        stack.pop_back();
-        const char* name = e->Attribute("name");
-        const char* text = e->Attribute("text");
-        if (name && text && seen.insert(name).second)
-            texts.emplace_back(name, text);
-        std::vector<const tinyxml2::XMLElement*> children;
-        for (auto* c = e->FirstChildElement(); c; c = c->NextSiblingElement())
-            children.push_back(c);
-        stack.insert(stack.end(), children.rbegin(), children.rend());
-    }
+    ui::ForEachControl(doc.root.get(), [&](ui::Control& c) {
+        if (!c.GetName().empty() && c.ChildCount() == 0 && !dynamic_cast<ui::Container*>(&c) &&
+            seen.insert(c.GetName()).second)
+            texts.emplace_back(c.GetName(), c.GetText());
+        return true;
+    });
     return texts;
 }
 
@@ -109,7 +92,8 @@ bool ParseArguments(const std::vector<std::string>& args, Request& request, std:
             const auto parsed = std::from_chars(first, last, index);
             if (eq == std::string::npos || eq == 0 || first == last || parsed.ec != std::errc() ||
                 parsed.ptr != last || index < 0) {
-                error = "--select takes TABLAYOUT=INDEX with INDEX 0 or more, not \"" + value + "\"";
+                error =
+                    "--select takes TABLAYOUT=INDEX with INDEX 0 or more, not \"" + value + "\"";
                 return false;
             }
             request.selections.emplace_back(value.substr(0, eq), index);
@@ -163,15 +147,16 @@ std::vector<std::string> Render(const Request& request) {
         const auto text = readLanguageFile(*skin, request.languageFile, error);
         if (!text)
             return {error};
-        tinyxml2::XMLDocument doc;
-        if (doc.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS || !doc.RootElement())
-            return {"the language file " + request.languageFile +
-                    " is not XML: " + (doc.ErrorStr() ? doc.ErrorStr() : "empty")};
-        texts = languageTexts(doc.RootElement());
+        const ui::MarkupDocument doc =
+            ui::MarkupLoader(nullptr).LoadFromText(*text, request.languageFile);
+        if (!doc.root)
+            return {"the language file " + request.languageFile + " is not XML: " +
+                    (doc.problems.empty() ? std::string("empty") : doc.problems.front())};
+        texts = languageTexts(doc);
     }
 
     auto* backend = ui::headless::HeadlessBackend::Install();
-    SnapshotWindow window(request.markup);
+    MarkupWindow window(request.markup);
     window.SetSkinPackage(skin);
     if (!window.Create(nullptr, request.markup))
         return {"the window could not be made"};

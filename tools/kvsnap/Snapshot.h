@@ -9,14 +9,25 @@
 #include <vector>
 
 #include "ui/SkinPackage.h"
+#include "ui/WindowBase.h"
 
 namespace kvsnap {
 
+// A window made from one markup file of a skin package, with no behaviour of its own.
+class MarkupWindow : public ui::WindowBase {
+public:
+    explicit MarkupWindow(std::string file) : m_file(std::move(file)) {}
+    std::string GetSkinFile() const override { return m_file; }
+
+private:
+    std::string m_file;
+};
+
 struct Request {
-    std::string skin;    // a ZIP file, or a program that carries one as ZIPRES 138
-    std::string markup;  // path of the window's markup inside the package
-    std::string output;  // PNG file to write
-    std::string languageFile;                        // inside the package, else on disk; optional
+    std::string skin;          // a ZIP file, or a program that carries one as ZIPRES 138
+    std::string markup;        // path of the window's markup inside the package
+    std::string output;        // PNG file to write
+    std::string languageFile;  // inside the package, else on disk; optional
     std::vector<std::pair<std::string, int>> selections;  // tab layout name → page index
 };
 

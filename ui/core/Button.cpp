@@ -12,13 +12,7 @@ Button::Button() {
 
 bool Button::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
-    ImageRef* image = n == "normalimage"     ? &m_normal
-                       : n == "hotimage"      ? &m_hotImage
-                       : n == "pushedimage"   ? &m_pushedImage
-                       : n == "focusedimage"  ? &m_focused
-                       : n == "disabledimage" ? &m_disabled
-                       : n == "foreimage"     ? &m_fore
-                                              : nullptr;
+    ImageRef* image = n == "foreimage" ? &m_fore : m_images.ForAttribute(n);
     if (image) {
         ParseImageAttribute(name, value, *image);
     } else if (n == "hottextcolor") {
@@ -50,7 +44,7 @@ bool Button::WantsMouse(Point) const {
 
 void Button::SetEnabled(bool enabled) {
     if (!enabled)
-        m_hot = m_pushed = m_captured = false;
+        m_hot = m_pushed = m_captured = m_onLink = false;
     Label::SetEnabled(enabled);
 }
 
@@ -58,24 +52,16 @@ void Button::DoEvent(UiEvent& event) {
     using T = UiEvent::Type;
     switch (event.type) {
         case T::MouseEnter:
-            if (IsEnabled())
+        case T::MouseMove:
+            // The link under the pointer takes its hover colour (the label's part).
+            Label::DoEvent(event);
+            if (event.type == T::MouseEnter && IsEnabled())
                 m_hot = true;
             if (GetManager())
                 GetManager()->SetHandCursor(IsEnabled());
-            Invalidate();
-            break;
-        case T::MouseLeave:
-            m_hot = false;
-            Invalidate();
-            break;
-        case T::ButtonDown:
-            if (!IsEnabled())
-                break;
-            m_captured = m_pushed = true;
-            Invalidate();
-            break;
-        case T::MouseMove:
-            if (m_captured) {
+            if (event.type == T::MouseEnter)
+                Invalidate();
+            if (event.type == T::MouseMove && m_captured) {
                 const bool inside = m_rect.Contains(event.point);
                 if (inside != m_pushed) {
                     m_pushed = inside;
@@ -83,7 +69,29 @@ void Button::DoEvent(UiEvent& event) {
                 }
             }
             break;
+        case T::MouseLeave:
+            Label::DoEvent(event);
+            m_hot = false;
+            Invalidate();
+            break;
+        case T::ButtonDown:
+            if (!IsEnabled())
+                break;
+            // A press on a link in the text belongs to the link, not to the button.
+            m_onLink = LinkAtPoint(event.point) >= 0;
+            if (m_onLink) {
+                Label::DoEvent(event);
+                break;
+            }
+            m_captured = m_pushed = true;
+            Invalidate();
+            break;
         case T::ButtonUp: {
+            if (m_onLink) {
+                m_onLink = false;
+                Label::DoEvent(event);  // sends "link" when released on the same link
+                break;
+            }
             const bool activate = m_captured && m_rect.Contains(event.point);
             m_captured = m_pushed = false;
             Invalidate();
@@ -102,18 +110,7 @@ void Button::DoEvent(UiEvent& event) {
 }
 
 const ImageRef& Button::StateImage() const {
-    auto pick = [this](const ImageRef& s) -> const ImageRef& {
-        return s.IsEmpty() ? m_normal : s;
-    };
-    if (!IsEnabled())
-        return pick(m_disabled);
-    if (m_pushed)
-        return pick(m_pushedImage);
-    if (m_hot)
-        return pick(m_hotImage);
-    if (HasFocus())
-        return pick(m_focused);
-    return m_normal;
+    return m_images.Pick(IsEnabled(), m_pushed, m_hot, HasFocus());
 }
 
 void Button::PaintBkColor(Painter& painter) {

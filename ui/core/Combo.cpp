@@ -25,12 +25,7 @@ Combo::~Combo() {
 
 bool Combo::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
-    ImageRef* image = n == "normalimage"     ? &m_normal
-                       : n == "hotimage"      ? &m_hotImage
-                       : n == "pushedimage"   ? &m_pushedImage
-                       : n == "focusedimage"  ? &m_focused
-                       : n == "disabledimage" ? &m_disabled
-                                              : nullptr;
+    ImageRef* image = m_images.ForAttribute(n);
     struct ColorAttr {
         const char* name;
         Color* target;
@@ -224,16 +219,7 @@ void Combo::DoEvent(UiEvent& event) {
 }
 
 void Combo::PaintStatusImage(Painter& painter) {
-    const ImageRef* ref = &m_normal;
-    if (!IsEnabled() && !m_disabled.IsEmpty())
-        ref = &m_disabled;
-    else if ((m_pushed || IsDropped()) && !m_pushedImage.IsEmpty())
-        ref = &m_pushedImage;
-    else if (m_hot && !m_hotImage.IsEmpty())
-        ref = &m_hotImage;
-    else if (HasFocus() && !m_focused.IsEmpty())
-        ref = &m_focused;
-    DrawImage(painter, *ref);
+    DrawImage(painter, m_images.Pick(IsEnabled(), m_pushed || IsDropped(), m_hot, HasFocus()));
 }
 
 std::vector<int> ComboPopup::shownItems() const {

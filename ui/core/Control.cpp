@@ -315,4 +315,37 @@ void Control::NeedUpdate() {
         m_manager->NeedLayout();
 }
 
+namespace {
+
+// Deeper than any tree the loader builds; a hand-made tree stops here instead of the stack.
+constexpr int kMaxWalkDepth = 256;
+
+void walkFrom(Control* c, const std::function<bool(Control&)>& visit, int depth) {
+    if (!c || depth > kMaxWalkDepth || !visit(*c))
+        return;
+    for (size_t i = 0; i < c->ChildCount(); ++i)
+        walkFrom(c->ChildAt(i), visit, depth + 1);
+}
+
+}  // namespace
+
+void ForEachControl(Control* root, const std::function<bool(Control&)>& visit) {
+    walkFrom(root, visit, 0);
+}
+
+Control* FindControlIn(Control* root, std::string_view name) {
+    Control* found = nullptr;
+    if (name.empty())
+        return nullptr;
+    walkFrom(
+        root,
+        [&](Control& c) {
+            if (!found && c.GetName() == name)
+                found = &c;
+            return !found;
+        },
+        0);
+    return found;
+}
+
 }  // namespace ui

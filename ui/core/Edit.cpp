@@ -31,11 +31,7 @@ Edit::Edit() {
 
 bool Edit::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
-    ImageRef* image = n == "normalimage"     ? &m_normal
-                       : n == "hotimage"      ? &m_hotImage
-                       : n == "focusedimage"  ? &m_focused
-                       : n == "disabledimage" ? &m_disabled
-                                              : nullptr;
+    ImageRef* image = n == "pushedimage" ? nullptr : m_images.ForAttribute(n);
     if (image) {
         ParseImageAttribute(name, value, *image);
     } else if (n == "maxchar") {
@@ -134,14 +130,8 @@ std::string Edit::DisplayText() const {
 }
 
 void Edit::PaintStatusImage(Painter& painter) {
-    const ImageRef* ref = &m_normal;
-    if (!IsEnabled() && !m_disabled.IsEmpty())
-        ref = &m_disabled;
-    else if (m_editing && !m_focused.IsEmpty())
-        ref = &m_focused;
-    else if (m_hot && !m_hotImage.IsEmpty())
-        ref = &m_hotImage;
-    DrawImage(painter, *ref);
+    // While editing the focused look wins over the hot one.
+    DrawImage(painter, m_images.Pick(IsEnabled(), false, m_hot && !m_editing, m_editing));
 }
 
 }  // namespace ui

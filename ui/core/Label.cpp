@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "ui/Attributes.h"
+#include "ui/Container.h"
 #include "ui/PaintManager.h"
 #include "ui/Painter.h"
 
@@ -87,6 +88,16 @@ void Label::SetText(std::string text) {
         return;
     Control::SetText(std::move(text));
     ResetTextLayout();
+    // In a scrolling panel the text's height is part of the scroll range.
+    if (auto* parent = dynamic_cast<Container*>(GetParent()); parent && parent->ScrollsChildren())
+        NeedUpdate();
+}
+
+int Label::MeasureHeight(int width) {
+    if (!(m_format & kTextWordBreak) || DisplayText().empty())
+        return 0;
+    TextLayout* layout = LayoutFor(width - m_textPadding.left - m_textPadding.right);
+    return layout ? layout->TextSize().cy + m_textPadding.top + m_textPadding.bottom : 0;
 }
 
 void Label::SetTextColor(Color color) {

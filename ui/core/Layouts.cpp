@@ -1,5 +1,7 @@
 #include "ui/Layouts.h"
 
+#include <functional>
+
 #include "ui/Attributes.h"
 #include "ui/PaintManager.h"
 
@@ -12,9 +14,10 @@ struct Flow {
 };
 
 // Stacks the shown, non-floating children along one axis. `vertical` picks the axis; the
-// code reads as the vertical case with main = height and cross = width.
+// code reads as the vertical case with main = height and cross = width. `measure`: children
+// without a fixed extent get what their content needs (the layout scrolls) instead of a share.
 void stack(std::vector<std::unique_ptr<Control>>& items, const Rect& content, int gap,
-           bool vertical) {
+           bool vertical, bool measure, const std::function<int(Control&, Size, bool)>& measured) {
     const int mainExtent = vertical ? content.Height() : content.Width();
     const int crossExtent = vertical ? content.Width() : content.Height();
     std::vector<Flow> flow;
@@ -23,8 +26,11 @@ void stack(std::vector<std::unique_ptr<Control>>& items, const Rect& content, in
         if (!item->IsVisible() || item->IsFloat())
             continue;
         const Rect& p = item->GetPadding();
-        const Size want = item->EstimateSize(
+        Size want = item->EstimateSize(
             {content.Width() - p.left - p.right, content.Height() - p.top - p.bottom});
+        if (measure && (vertical ? want.cy : want.cx) <= 0)
+            (vertical ? want.cy : want.cx) =
+                measured(*item, {content.Width(), content.Height()}, vertical);
         const int wantMain = vertical ? want.cy : want.cx;
         fixed += vertical ? p.top + p.bottom : p.left + p.right;
         if (wantMain > 0)
@@ -95,17 +101,51 @@ void stack(std::vector<std::unique_ptr<Control>>& items, const Rect& content, in
     }
 }
 
+// Along the stacking axis the children add up; across it the widest one counts.
+Size stackExtent(const std::vector<std::unique_ptr<Control>>& items, Size available, int gap,
+                 bool vertical, const std::function<int(Control&, Size, bool)>& measured) {
+    int along = 0, across = 0, count = 0, floatAlong = 0;
+    for (const auto& item : items) {
+        if (!item->IsVisible())
+            continue;
+        const Rect& p = item->GetPadding();
+        if (item->IsFloat()) {
+            const Rect& f = item->GetFloatPos();
+            across = std::max(across, vertical ? f.right : f.bottom);
+            floatAlong = std::max(floatAlong, vertical ? f.bottom : f.right);
+            continue;
+        }
+        ++count;
+        along +=
+            measured(*item, available, vertical) + (vertical ? p.top + p.bottom : p.left + p.right);
+        across = std::max(across, measured(*item, available, !vertical) +
+                                      (vertical ? p.left + p.right : p.top + p.bottom));
+    }
+    along = std::max(along + gap * std::max(0, count - 1), floatAlong);
+    return vertical ? Size{across, along} : Size{along, across};
+}
+
 }  // namespace
 
+Size VerticalLayout::ContentExtent(Size available) const {
+    return stackExtent(m_items, available, m_childPadding, true, MeasuredExtent);
+}
+
+Size HorizontalLayout::ContentExtent(Size available) const {
+    return stackExtent(m_items, available, m_childPadding, false, MeasuredExtent);
+}
+
 void VerticalLayout::LayoutChildren(const Rect& content) {
-    stack(m_items, content, m_childPadding, true);
+    stack(m_items, content, m_childPadding, true, GetVerticalScrollBar() != nullptr,
+          MeasuredExtent);
     for (auto& item : m_items)
         if (item->IsVisible() && item->IsFloat())
             PlaceFloat(*item);
 }
 
 void HorizontalLayout::LayoutChildren(const Rect& content) {
-    stack(m_items, content, m_childPadding, false);
+    stack(m_items, content, m_childPadding, false, GetHorizontalScrollBar() != nullptr,
+          MeasuredExtent);
     for (auto& item : m_items)
         if (item->IsVisible() && item->IsFloat())
             PlaceFloat(*item);

@@ -42,6 +42,20 @@ Rect WindowAttributes::CaptionRect(Size client) const {
         Rect::FromSize(0, 0, client.cx, client.cy));
 }
 
+Control* MarkupDocument::FindControl(std::string_view name) const {
+    return FindControlIn(root.get(), name);
+}
+
+std::vector<std::pair<std::string, std::string>> MarkupDocument::ChildTexts(
+    std::string_view parentName) const {
+    std::vector<std::pair<std::string, std::string>> texts;
+    if (const Control* parent = FindControl(parentName))
+        for (size_t i = 0; i < parent->ChildCount(); ++i)
+            if (const Control* child = parent->ChildAt(i))
+                texts.emplace_back(child->GetName(), child->GetText());
+    return texts;
+}
+
 MarkupLoader::MarkupLoader(std::shared_ptr<const SkinPackage> skin, std::string folder)
     : m_skin(std::move(skin)), m_folder(std::move(folder)) {}
 

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "Logging.h"
 #include "ui/Attributes.h"
 #include "ui/Combo.h"
+#include "ui/Container.h"
 #include "ui/Edit.h"
 #include "ui/Option.h"
 #include "ui/Painter.h"
@@ -30,18 +32,11 @@ void walk(Control* c, F&& visit) {
         walk(c->ChildAt(i), visit);
 }
 
-Control* findByName(Control* c, std::string_view name, int depth) {
-    if (!c || depth > MarkupLoader::kMaxDepth * 4)
-        return nullptr;
-    if (c->GetName() == name)
-        return c;
-    for (size_t i = 0; i < c->ChildCount(); ++i)
-        if (Control* hit = findByName(c->ChildAt(i), name, depth + 1))
-            return hit;
-    return nullptr;
-}
-
 }  // namespace
+
+HostInput& HostInputOf(PaintManager& pm) {
+    return pm;
+}
 
 PaintManager::PaintManager() = default;
 
@@ -107,9 +102,7 @@ void PaintManager::ApplyAttributeList(Control& control, std::string_view list) {
 }
 
 Control* PaintManager::FindControl(std::string_view name) const {
-    if (name.empty())
-        return nullptr;
-    return findByName(m_root.get(), name, 0);
+    return FindControlIn(m_root.get(), name);
 }
 
 void PaintManager::reportLookup(std::string_view name, const Control* found,
@@ -208,9 +201,36 @@ void PaintManager::Paint(Painter& painter, const Rect& dirty) {
         painter.ClipRoundRect(client, m_window.roundCorner.cx, m_window.roundCorner.cy);
     if (m_root && m_root->IsVisible())
         m_root->Paint(painter, area);
+    paintFocusMark(painter, area);
     if (m_popup)
         m_popup->Paint(painter, area);
     painter.PopClip();
+}
+
+Rect PaintManager::focusMarkRect() const {
+    // Shown once the keyboard moved the focus, on what Tab reaches; an edit shows its caret.
+    if (!m_focusCue || !m_focus || !m_focus->IsTabStop() || !m_focus->IsShown() ||
+        dynamic_cast<Edit*>(m_focus))
+        return {};
+    return m_focus->GetPos();
+}
+
+void PaintManager::paintFocusMark(Painter& painter, const Rect& area) {
+    const Rect r = focusMarkRect();
+    if (r.Width() < 6 || r.Height() < 6 || r.Intersect(area).IsEmpty())
+        return;
+    // Two tones so the mark shows on light and dark skins alike.
+    painter.SetControl(m_focus->GetName() + kFocusMarkSuffix);
+    painter.StrokeRect(r.Deflate({1, 1, 1, 1}), Color(0xFFFFFFFF), 1);
+    painter.StrokeRect(r.Deflate({2, 2, 2, 2}), Color(0xFF1565C0), 2);
+}
+
+void PaintManager::setFocusCue(bool on) {
+    if (on == m_focusCue)
+        return;
+    Invalidate(focusMarkRect());
+    m_focusCue = on;
+    Invalidate(focusMarkRect());
 }
 
 void PaintManager::send(Control* control, UiEvent::Type type, Point point, WParam key) {
@@ -256,6 +276,7 @@ void PaintManager::OnMouseMove(Point point) {
 
 void PaintManager::OnMouseDown(Point point) {
     Layout();
+    setFocusCue(false);
     if (m_popup && !m_popup->GetPos().Contains(point)) {
         // A click outside an open list only closes it, as a native drop-down does.
         ClosePopup();
@@ -302,25 +323,30 @@ void PaintManager::OnMouseWheel(Point point, int notches) {
     e.type = UiEvent::Type::Wheel;
     e.point = point;
     e.wheel = notches;
-    // The innermost control that scrolls: the open list, a rich edit, a scroll bar or a combo.
+    // The innermost control that scrolls: the open list, a rich edit, a scroll bar, a combo or
+    // a layout whose children overflow.
     for (Control* c = FindControlAt(point); c; c = c->GetParent()) {
+        auto* container = dynamic_cast<Container*>(c);
         if (c == m_popup || dynamic_cast<ScrollBar*>(c) || dynamic_cast<RichEdit*>(c) ||
-            dynamic_cast<Combo*>(c)) {
+            dynamic_cast<Combo*>(c) || (container && container->IsScrollable())) {
             c->DoEvent(e);
             return;
         }
     }
 }
 
-bool PaintManager::OnKeyDown(WParam key) {
+bool PaintManager::OnKeyDown(WParam key, bool shift) {
     if (m_popup) {
         if (key == kVkEscape || key == kVkReturn) {
             ClosePopup();
             return true;
         }
     }
-    if (key == kVkTab)
-        return FocusNext(true);
+    if (key == kVkTab) {
+        ClosePopup();
+        setFocusCue(true);
+        return FocusNext(!shift);
+    }
     if (!m_focus)
         return false;
     send(m_focus, UiEvent::Type::KeyDown, {}, key);
@@ -343,6 +369,7 @@ bool PaintManager::IsInCaption(Point point) const {
 void PaintManager::SetFocus(Control* control) {
     if (control == m_focus)
         return;
+    Invalidate(focusMarkRect());
     Control* old = m_focus;
     m_focus = control;
     send(old, UiEvent::Type::KillFocus);
@@ -351,6 +378,7 @@ void PaintManager::SetFocus(Control* control) {
     send(m_focus, UiEvent::Type::SetFocus);
     if (m_focus)
         m_focus->Invalidate();
+    Invalidate(focusMarkRect());
 }
 
 bool PaintManager::FocusNext(bool forward) {
@@ -358,20 +386,57 @@ bool PaintManager::FocusNext(bool forward) {
     walk(m_root.get(), [&](Control* c) {
         if (!c->IsShown())
             return false;
-        if (c->IsFocusable())
+        if (c->IsTabStop())
             order.push_back(c);
         return true;
     });
     if (order.empty())
         return false;
     auto it = std::find(order.begin(), order.end(), m_focus);
-    size_t next = 0;
+    size_t next = forward ? 0 : order.size() - 1;
     if (it != order.end()) {
         const size_t at = size_t(it - order.begin());
         next = forward ? (at + 1) % order.size() : (at + order.size() - 1) % order.size();
+    } else if (m_focus) {
+        // From a control Tab does not stop at (a scrolling panel): the next stop after it.
+        Control* from = m_focus;
+        std::vector<Control*> all;
+        walk(m_root.get(), [&](Control* c) {
+            all.push_back(c);
+            return true;
+        });
+        const auto at = std::find(all.begin(), all.end(), from);
+        for (auto i = at; forward && i != all.end(); ++i)
+            if (auto hit = std::find(order.begin(), order.end(), *i); hit != order.end()) {
+                next = size_t(hit - order.begin());
+                break;
+            }
     }
     SetFocus(order[next]);
+    scrollIntoView(order[next]);
     return true;
+}
+
+void PaintManager::scrollIntoView(Control* control) {
+    Layout();
+    for (Control* c = control; c && c->GetParent(); c = c->GetParent()) {
+        auto* panel = dynamic_cast<Container*>(c->GetParent());
+        if (!panel || !panel->IsScrollable())
+            continue;
+        const Rect view = panel->GetViewport();
+        const Rect r = control->GetPos();
+        Point pos = panel->GetScrollPos();
+        if (r.top < view.top)
+            pos.y -= view.top - r.top;
+        else if (r.bottom > view.bottom)
+            pos.y += std::min(r.bottom - view.bottom, r.top - view.top);
+        if (r.left < view.left)
+            pos.x -= view.left - r.left;
+        else if (r.right > view.right)
+            pos.x += std::min(r.right - view.right, r.left - view.left);
+        if (pos != panel->GetScrollPos())
+            panel->SetScrollPos(pos);
+    }
 }
 
 void PaintManager::OpenPopup(Control* popup) {

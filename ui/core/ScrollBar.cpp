@@ -170,6 +170,14 @@ void ScrollBar::DoEvent(UiEvent& event) {
 }
 
 void ScrollBar::PaintStatusImage(Painter& painter) {
+    bool styled = false;
+    for (const auto& states : m_images)
+        for (const ImageRef& ref : states)
+            styled = styled || !ref.IsEmpty();
+    if (!styled) {
+        paintPlain(painter);
+        return;
+    }
     auto draw = [&](Part part) {
         State state = kNormal;
         if (!IsEnabled())
@@ -191,6 +199,29 @@ void ScrollBar::PaintStatusImage(Painter& painter) {
         draw(kThumb);
         draw(kRail);
     }
+}
+
+}  // namespace ui
+
+namespace ui {
+
+void ScrollBar::paintPlain(Painter& painter) {
+    // A bar the skin does not style: a light track and a thumb that darkens under the mouse.
+    painter.FillRect(m_parts[kBk], Color(0xFFF0F0F0));
+    for (Part part : {kButton1, kButton2})
+        if (!m_parts[part].IsEmpty())
+            painter.FillRect(m_parts[part].Deflate({1, 1, 1, 1}),
+                             Color(m_pushedPart == part ? 0xFFA0A0A0
+                                   : m_hotPart == part  ? 0xFFC8C8C8
+                                                        : 0xFFDCDCDC));
+    if (m_range <= 0 || m_parts[kThumb].IsEmpty())
+        return;
+    const uint32_t thumb = !IsEnabled()             ? 0xFFD0D0D0
+                           : m_pushedPart == kThumb ? 0xFF606060
+                           : m_hotPart == kThumb    ? 0xFF808080
+                                                    : 0xFFA0A0A0;
+    painter.FillRect(m_parts[kThumb].Deflate(m_horizontal ? Rect{0, 2, 0, 2} : Rect{2, 0, 2, 0}),
+                     Color(thumb));
 }
 
 }  // namespace ui

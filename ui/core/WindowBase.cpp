@@ -1,6 +1,7 @@
 #include "ui/WindowBase.h"
 
 #include "Logging.h"
+#include "ui/HostInput.h"
 #include "ui/Layouts.h"
 #include "ui/MarkupLoader.h"
 
@@ -215,10 +216,10 @@ LResult WindowBase::HandleMessage(unsigned message, WParam wParam, LParam lParam
         case kWmKeyDown:
             if ((wParam == kVkReturn || wParam == kVkEscape) && ResponseDefaultKeyEvent(wParam))
                 return 0;
-            m_pm.OnKeyDown(wParam);
+            HostInputOf(m_pm).OnKeyDown(wParam, (lParam & kKeyShift) != 0);
             return 0;
         case kWmChar:
-            m_pm.OnChar(utf8(uint32_t(wParam)));
+            HostInputOf(m_pm).OnChar(utf8(uint32_t(wParam)));
             return 0;
         case kWmClose:
             Close(0);

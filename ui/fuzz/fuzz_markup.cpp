@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Logging.h"
+#include "ui/HostInput.h"
 #include "ui/Image.h"
 #include "ui/MarkupLoader.h"
 #include "ui/PaintManager.h"
@@ -91,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto frame = ui::Image::Create(160, 120);
     ui::Painter painter(*frame);
     pm.Paint(painter, {0, 0, 160, 120});
-    pm.OnMouseMove({20, 20});
-    pm.OnMouseDown({20, 20});
-    pm.OnMouseUp({20, 20});
+    ui::HostInputOf(pm).OnMouseMove({20, 20});
+    ui::HostInputOf(pm).OnMouseDown({20, 20});
+    ui::HostInputOf(pm).OnMouseUp({20, 20});
     return 0;
 }

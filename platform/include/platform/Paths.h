@@ -15,8 +15,23 @@
 
 namespace platform {
 
-// $TMPDIR when it is an absolute path to an existing folder, else /tmp.
+// The user's temporary folder, as Windows keeps one per user: $TMPDIR when it is an absolute
+// path to an existing folder; else a private folder of the user's (made 0700 when missing,
+// through privateFolder()): "kvtemp" under $XDG_RUNTIME_DIR when that is an absolute folder,
+// else under ~/.cache. Never the shared /tmp itself: names there can be planted by anyone.
+// Empty (logged) when no private folder can be had.
 std::filesystem::path tempDirectory();
+
+// A folder nobody but the effective user can change: a real folder (not a link), owned by the
+// effective user, writable by no one else. A missing `folder` is made (mode 0700, parents as
+// needed). One that fails the check is not used and never entered: a fresh sibling
+// "<name>.XXXXXX" is made in its place (mkdtemp). The answer for a path is kept for the life of
+// the process, so every caller of the same path gets the same folder. Empty (logged) when
+// neither works.
+std::filesystem::path privateFolder(const std::filesystem::path& folder);
+
+// Whether `folder` passes privateFolder()'s check as it stands (nothing is made).
+bool isPrivateFolder(const std::filesystem::path& folder);
 
 // $HOME when it is absolute, else the home folder of the effective user's passwd entry;
 // empty when neither is known.

@@ -48,7 +48,27 @@ GtkBackend* Install() {
     return raw;
 }
 
-GtkBackend::GtkBackend() = default;
+namespace {
+
+GdkMonitor* primaryMonitor() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+    if (!monitor && display && gdk_display_get_n_monitors(display) > 0)
+        monitor = gdk_display_get_monitor(display, 0);
+    return monitor;
+}
+
+}  // namespace
+
+GtkBackend::GtkBackend() {
+    if (GdkMonitor* monitor = primaryMonitor()) {
+        GdkRectangle area;
+        gdk_monitor_get_geometry(monitor, &area);
+        const int scale = std::max(1, gdk_monitor_get_scale_factor(monitor));
+        m_metrics.pixels = {area.width * scale, area.height * scale};
+        m_metrics.scale = scale;
+    }
+}
 
 GtkBackend::~GtkBackend() {
     if (!m_hosts.empty())
@@ -149,10 +169,7 @@ void GtkBackend::ShowSystemMessage(WindowHost* owner, const std::string& caption
 }
 
 Size GtkBackend::GetScreenSize() const {
-    GdkDisplay* display = gdk_display_get_default();
-    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
-    if (!monitor && display && gdk_display_get_n_monitors(display) > 0)
-        monitor = gdk_display_get_monitor(display, 0);
+    GdkMonitor* monitor = primaryMonitor();
     if (!monitor)
         return {};
     GdkRectangle area;
@@ -198,6 +215,47 @@ bool SimulateClick(const WindowBase& window, Point point) {
     GtkWindowHost* host = hostOf(window);
     GdkWindow* target = host ? gtk_widget_get_window(host->Surface()) : nullptr;
     return target && XTestClick(target, point.x, point.y);
+}
+
+bool SimulateKey(const WindowBase& window, WParam key) {
+    GtkWindowHost* host = hostOf(window);
+    GdkWindow* target = host ? gtk_widget_get_window(host->Toplevel()) : nullptr;
+    guint keyval = 0;
+    switch (key) {
+        case kVkSpace:
+            keyval = GDK_KEY_space;
+            break;
+        case kVkReturn:
+            keyval = GDK_KEY_Return;
+            break;
+        case kVkEscape:
+            keyval = GDK_KEY_Escape;
+            break;
+        case kVkTab:
+            keyval = GDK_KEY_Tab;
+            break;
+        default:
+            return false;
+    }
+    if (!target)
+        return false;
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(target));
+    event->key.keyval = keyval;
+    event->key.time = GDK_CURRENT_TIME;
+    gdk_event_set_device(
+        event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_window_get_display(target))));
+    gtk_widget_event(host->Toplevel(), event);
+    gdk_event_free(event);
+    return true;
+}
+
+bool SimulateCloseRequest(const WindowBase& window) {
+    GtkWindowHost* host = hostOf(window);
+    if (!host)
+        return false;
+    gtk_window_close(GTK_WINDOW(host->Toplevel()));
+    return true;
 }
 
 bool SaveScreenshot(const WindowBase& window, const std::string& path, std::string* error) {

@@ -32,6 +32,7 @@ public:
     void Restore() override;
     bool IsMinimized() const override { return m_minimized; }
     void SetInputEnabled(bool enabled) override;
+    bool IsInputEnabled() const { return m_inputEnabled; }
     void SetIcon(std::shared_ptr<const Image> icon) override;
     void Invalidate(const Rect& rect) override;
     void TimersChanged() override;
@@ -69,6 +70,7 @@ private:
     Rect m_bounds;
     bool m_shown = false;
     bool m_minimized = false;
+    bool m_inputEnabled = true;
     bool m_rgba = false;
     bool m_shaped = false;
     int m_frames = 0;
@@ -93,6 +95,7 @@ public:
     void ShowSystemMessage(WindowHost* owner, const std::string& caption,
                            const std::string& text) override;
     Size GetScreenSize() const override;
+    ScreenMetrics GetScreenMetrics() const override { return m_metrics; }
 
     bool Composited() const;
     GtkWindowHost* HostOf(const WindowBase& window) const;
@@ -104,6 +107,7 @@ private:
     int runDialog(GtkWidget* dialog);
 
     std::vector<GtkWindowHost*> m_hosts;
+    ScreenMetrics m_metrics;  // set once in the constructor, read from any thread
 };
 
 }  // namespace ui::gtk

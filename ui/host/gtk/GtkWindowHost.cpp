@@ -5,6 +5,7 @@
 #include "GtkInternal.h"
 #include "Logging.h"
 #include "ui/Edit.h"
+#include "ui/HostInput.h"
 #include "ui/Painter.h"
 
 namespace ui::gtk {
@@ -182,7 +183,14 @@ void GtkWindowHost::Restore() {
 }
 
 void GtkWindowHost::SetInputEnabled(bool enabled) {
+    // Insensitive widgets still let keys and the window manager's close reach the toplevel:
+    // every handler checks the flag as well.
+    m_inputEnabled = enabled;
     gtk_widget_set_sensitive(m_overlay, enabled);
+    if (!enabled) {
+        HostInputOf(pm()).OnMouseLeave();
+        pm().SetHandCursor(false);
+    }
 }
 
 void GtkWindowHost::SetIcon(std::shared_ptr<const Image> icon) {
@@ -205,7 +213,7 @@ void GtkWindowHost::TimersChanged() {
     if (m_timer)
         g_source_remove(m_timer);
     m_timer = 0;
-    auto due = pm().NextTimerDue();
+    auto due = HostInputOf(pm()).NextTimerDue();
     if (!due)
         return;
     const auto wait =
@@ -218,7 +226,7 @@ gboolean GtkWindowHost::onTimer(gpointer self) {
     auto* host = static_cast<GtkWindowHost*>(self);
     host->m_timer = 0;
     // Firing re-arms through TimersChanged.
-    host->pm().FireDueTimers(PaintManager::Clock::now());
+    HostInputOf(host->pm()).FireDueTimers(PaintManager::Clock::now());
     if (!host->m_timer)
         host->TimersChanged();
     return G_SOURCE_REMOVE;
@@ -320,7 +328,7 @@ void GtkWindowHost::paint(cairo_t* cr) {
         Painter painter(cr, size);
         pm().Paint(painter, Rect{int(x1), int(y1), int(x2 + 0.999), int(y2 + 0.999)});
     }
-    pm().TakeDirtyRect();
+    HostInputOf(pm()).TakeDirtyRect();
     ++m_frames;
 }
 
@@ -331,30 +339,33 @@ gboolean GtkWindowHost::onDraw(GtkWidget*, cairo_t* cr, gpointer self) {
 
 gboolean GtkWindowHost::onButtonPress(GtkWidget*, GdkEventButton* e, gpointer self) {
     auto* host = static_cast<GtkWindowHost*>(self);
-    if (e->type != GDK_BUTTON_PRESS || e->button != 1)
+    if (e->type != GDK_BUTTON_PRESS || e->button != 1 || !host->m_inputEnabled)
         return TRUE;
     host->m_pressRoot = {int(e->x_root), int(e->y_root)};
     host->m_pressTime = e->time;
     const Point p{int(e->x), int(e->y)};
-    host->pm().OnMouseMove(p);
-    host->pm().OnMouseDown(p);
+    HostInputOf(host->pm()).OnMouseMove(p);
+    HostInputOf(host->pm()).OnMouseDown(p);
     return TRUE;
 }
 
 gboolean GtkWindowHost::onButtonRelease(GtkWidget*, GdkEventButton* e, gpointer self) {
-    if (e->button == 1)
-        static_cast<GtkWindowHost*>(self)->pm().OnMouseUp({int(e->x), int(e->y)});
+    auto* host = static_cast<GtkWindowHost*>(self);
+    if (e->button == 1 && host->m_inputEnabled)
+        HostInputOf(host->pm()).OnMouseUp({int(e->x), int(e->y)});
     return TRUE;
 }
 
 gboolean GtkWindowHost::onMotion(GtkWidget*, GdkEventMotion* e, gpointer self) {
-    static_cast<GtkWindowHost*>(self)->pm().OnMouseMove({int(e->x), int(e->y)});
+    auto* host = static_cast<GtkWindowHost*>(self);
+    if (host->m_inputEnabled)
+        HostInputOf(host->pm()).OnMouseMove({int(e->x), int(e->y)});
     return TRUE;
 }
 
 gboolean GtkWindowHost::onLeave(GtkWidget*, GdkEventCrossing* e, gpointer self) {
     if (e->mode == GDK_CROSSING_NORMAL)
-        static_cast<GtkWindowHost*>(self)->pm().OnMouseLeave();
+        HostInputOf(static_cast<GtkWindowHost*>(self)->pm()).OnMouseLeave();
     return FALSE;
 }
 
@@ -366,18 +377,23 @@ gboolean GtkWindowHost::onScroll(GtkWidget*, GdkEventScroll* e, gpointer self) {
         notches = -1;
     else if (e->direction == GDK_SCROLL_SMOOTH)
         notches = e->delta_y < 0 ? 1 : e->delta_y > 0 ? -1 : 0;
-    if (notches)
-        static_cast<GtkWindowHost*>(self)->pm().OnMouseWheel({int(e->x), int(e->y)}, notches);
+    auto* host = static_cast<GtkWindowHost*>(self);
+    if (notches && host->m_inputEnabled)
+        HostInputOf(host->pm()).OnMouseWheel({int(e->x), int(e->y)}, notches);
     return TRUE;
 }
 
 gboolean GtkWindowHost::onKeyPress(GtkWidget*, GdkEventKey* e, gpointer self) {
     auto* host = static_cast<GtkWindowHost*>(self);
+    // The owner of a running modal window takes no key, not even into its native entry.
+    if (!host->m_inputEnabled)
+        return TRUE;
     // While the native entry edits, keys are its own.
     if (host->m_editing && gtk_widget_has_focus(host->m_entry))
         return FALSE;
     if (const WParam vk = virtualKey(e->keyval)) {
-        host->m_window.SendMessage(kWmKeyDown, vk, 0);
+        const bool shift = (e->state & GDK_SHIFT_MASK) || e->keyval == GDK_KEY_ISO_Left_Tab;
+        host->m_window.SendMessage(kWmKeyDown, vk, shift ? kKeyShift : 0);
         return TRUE;
     }
     if (const guint32 cp = gdk_keyval_to_unicode(e->keyval);
@@ -389,8 +405,11 @@ gboolean GtkWindowHost::onKeyPress(GtkWidget*, GdkEventKey* e, gpointer self) {
 }
 
 gboolean GtkWindowHost::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
-    // Alt+F4 and the window manager's close arrive as the system close command.
-    static_cast<GtkWindowHost*>(self)->m_window.SendMessage(kWmSysCommand, kScClose, 0);
+    // Alt+F4 and the window manager's close arrive as the system close command; the owner of
+    // a running modal window ignores them, as it ignores every other input.
+    auto* host = static_cast<GtkWindowHost*>(self);
+    if (host->m_inputEnabled)
+        host->m_window.SendMessage(kWmSysCommand, kScClose, 0);
     return TRUE;
 }
 

@@ -6,6 +6,7 @@
 #include "Logging.h"
 #include "ui/Combo.h"
 #include "ui/Edit.h"
+#include "ui/HostInput.h"
 #include "ui/Painter.h"
 
 namespace ui::headless {
@@ -70,7 +71,7 @@ Frame HeadlessWindowHost::Render() {
     Painter painter(*frame.image);
     painter.SetRecorder(&frame.ops);
     pm.Paint(painter, Rect::FromSize(0, 0, size.cx, size.cy));
-    pm.TakeDirtyRect();
+    HostInputOf(pm).TakeDirtyRect();
     return frame;
 }
 
@@ -99,9 +100,9 @@ bool HeadlessWindowHost::inject(std::function<void(PaintManager&)> action) {
 
 bool HeadlessWindowHost::Click(Point p) {
     return inject([p](PaintManager& pm) {
-        pm.OnMouseMove(p);
-        pm.OnMouseDown(p);
-        pm.OnMouseUp(p);
+        HostInputOf(pm).OnMouseMove(p);
+        HostInputOf(pm).OnMouseDown(p);
+        HostInputOf(pm).OnMouseUp(p);
     });
 }
 
@@ -113,25 +114,39 @@ bool HeadlessWindowHost::ClickControl(const std::string& name) {
             return;
         }
         const Point p = c->GetPos().Center();
-        pm.OnMouseMove(p);
-        pm.OnMouseDown(p);
-        pm.OnMouseUp(p);
+        HostInputOf(pm).OnMouseMove(p);
+        HostInputOf(pm).OnMouseDown(p);
+        HostInputOf(pm).OnMouseUp(p);
     });
 }
 
 bool HeadlessWindowHost::MoveMouse(Point p) {
-    return inject([p](PaintManager& pm) { pm.OnMouseMove(p); });
+    return inject([p](PaintManager& pm) { HostInputOf(pm).OnMouseMove(p); });
+}
+
+bool HeadlessWindowHost::Drag(Point from, Point to, int steps) {
+    steps = std::clamp(steps, 1, 100);
+    return inject([from, to, steps](PaintManager& pm) {
+        HostInputOf(pm).OnMouseMove(from);
+        HostInputOf(pm).OnMouseDown(from);
+        for (int i = 1; i <= steps; ++i)
+            HostInputOf(pm).OnMouseMove(
+                {from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps});
+        HostInputOf(pm).OnMouseUp(to);
+    });
 }
 
 bool HeadlessWindowHost::Wheel(Point p, int notches) {
     return inject([p, notches](PaintManager& pm) {
-        pm.OnMouseMove(p);
-        pm.OnMouseWheel(p, notches);
+        HostInputOf(pm).OnMouseMove(p);
+        HostInputOf(pm).OnMouseWheel(p, notches);
     });
 }
 
-bool HeadlessWindowHost::PressKey(WParam key) {
-    return inject([this, key](PaintManager&) { m_window.SendMessage(kWmKeyDown, key, 0); });
+bool HeadlessWindowHost::PressKey(WParam key, LParam modifiers) {
+    return inject([this, key, modifiers](PaintManager&) {
+        m_window.SendMessage(kWmKeyDown, key, modifiers);
+    });
 }
 
 bool HeadlessWindowHost::TypeText(const std::string& text) {
@@ -142,7 +157,7 @@ bool HeadlessWindowHost::TypeText(const std::string& text) {
             while (i + len < text.size() &&
                    (static_cast<unsigned char>(text[i + len]) & 0xC0) == 0x80)
                 ++len;
-            pm.OnChar(text.substr(i, len));
+            HostInputOf(pm).OnChar(text.substr(i, len));
             i += len;
         }
     });
@@ -157,9 +172,9 @@ bool HeadlessWindowHost::SelectComboItem(const std::string& comboName, int index
         }
         if (!combo->IsDropped()) {
             const Point p = combo->GetPos().Center();
-            pm.OnMouseMove(p);
-            pm.OnMouseDown(p);
-            pm.OnMouseUp(p);
+            HostInputOf(pm).OnMouseMove(p);
+            HostInputOf(pm).OnMouseDown(p);
+            HostInputOf(pm).OnMouseUp(p);
         }
         ComboPopup* popup = combo->GetPopup();
         if (!combo->IsDropped() || !popup)
@@ -172,21 +187,22 @@ bool HeadlessWindowHost::SelectComboItem(const std::string& comboName, int index
             combo->CloseUp();
             return;
         }
-        pm.OnMouseMove(item.Center());
-        pm.OnMouseDown(item.Center());
-        pm.OnMouseUp(item.Center());
+        HostInputOf(pm).OnMouseMove(item.Center());
+        HostInputOf(pm).OnMouseDown(item.Center());
+        HostInputOf(pm).OnMouseUp(item.Center());
     });
 }
 
 bool HeadlessWindowHost::TickTimer(int id) {
-    return m_window.Invoke([this, id] { m_window.GetPaintManager().FireTimer(nullptr, id); });
+    return m_window.Invoke(
+        [this, id] { HostInputOf(m_window.GetPaintManager()).FireTimer(nullptr, id); });
 }
 
 bool HeadlessWindowHost::TickControlTimer(const std::string& controlName, int id) {
     return m_window.Invoke([this, controlName, id] {
         PaintManager& pm = m_window.GetPaintManager();
         if (Control* c = pm.FindControl(controlName))
-            pm.FireTimer(c, id);
+            HostInputOf(pm).FireTimer(c, id);
     });
 }
 
@@ -245,8 +261,8 @@ bool HeadlessBackend::pumpOnce() {
         if (std::find(m_hosts.begin(), m_hosts.end(), host) == m_hosts.end())
             continue;
         PaintManager& pm = host->Window().GetPaintManager();
-        if (auto due = pm.NextTimerDue(); due && *due <= now) {
-            pm.FireDueTimers(now);
+        if (auto due = HostInputOf(pm).NextTimerDue(); due && *due <= now) {
+            HostInputOf(pm).FireDueTimers(now);
             worked = true;
         }
     }
@@ -294,7 +310,7 @@ void HeadlessBackend::RunUntil(const std::function<bool()>& done) {
             return;
         auto deadline = Clock::now() + kIdleSlice;
         for (HeadlessWindowHost* host : m_hosts)
-            if (auto due = host->Window().GetPaintManager().NextTimerDue())
+            if (auto due = HostInputOf(host->Window().GetPaintManager()).NextTimerDue())
                 deadline = std::min(deadline, *due);
         if (m_loopTimeoutMs > 0)
             deadline = std::min(deadline, start + std::chrono::milliseconds(m_loopTimeoutMs) +

@@ -4,9 +4,12 @@
 //   normalimage, hotimage, pushedimage, focusedimage, disabledimage, foreimage (drawn on top),
 //   hottextcolor, pushedtextcolor, focusedtextcolor, hotbkcolor.
 // A state without its own image uses the normal one. "click" is sent when the mouse is
-// released over the button it was pressed on, or on Space/Return while it has the focus.
+// released over the button it was pressed on, or on Space/Return while it has the focus. A link
+// in the text ({a}…{/a}) behaves as in a label: pressed and released on it, it sends "link"
+// (sender: the button) instead of "click".
 
 #include "ui/Label.h"
+#include "ui/StateImages.h"
 
 namespace ui {
 
@@ -22,9 +25,9 @@ public:
 
     bool IsHot() const { return m_hot; }
     bool IsPushed() const { return m_pushed; }
-    const ImageRef& GetNormalImage() const { return m_normal; }
+    const ImageRef& GetNormalImage() const { return m_images.normal; }
     void SetNormalImage(std::string_view image) {
-        ParseImageAttribute("normalimage", image, m_normal);
+        ParseImageAttribute("normalimage", image, m_images.normal);
         Invalidate();
     }
 
@@ -40,11 +43,13 @@ protected:
     // The state image to draw now (the normal one when the state has none).
     virtual const ImageRef& StateImage() const;
 
-    ImageRef m_normal, m_hotImage, m_pushedImage, m_focused, m_disabled, m_fore;
+    StateImages m_images;
+    ImageRef m_fore;
     Color m_hotTextColor, m_pushedTextColor, m_focusedTextColor, m_hotBkColor;
     bool m_hot = false;
     bool m_pushed = false;
     bool m_captured = false;
+    bool m_onLink = false;  // the press began on a link of the text
 };
 
 }  // namespace ui

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ui/Label.h"
+#include "ui/StateImages.h"
 
 namespace ui {
 
@@ -72,7 +73,7 @@ private:
     int m_cursel = -1;
     bool m_hot = false;
     bool m_pushed = false;
-    ImageRef m_normal, m_hotImage, m_pushedImage, m_focused, m_disabled;
+    StateImages m_images;
     Size m_dropSize{0, 150};
     int m_itemHeight = 24;
     int m_itemFont = -1;

@@ -11,6 +11,7 @@
 // Controls belong to the paint manager's tree and are used on the UI thread only. A control
 // that is destroyed leaves the manager's hot, pushed and focus slots and its timers.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -115,6 +116,11 @@ public:
     // Whether this control takes the mouse at `point` (inside its rectangle).
     virtual bool WantsMouse(Point point) const;
     virtual bool IsFocusable() const { return false; }
+    // Whether Tab stops here (the focusable controls a keyboard user operates).
+    virtual bool IsTabStop() const { return IsFocusable(); }
+    // Height the content needs at `width` when the parent lets it decide (a scrolling layout);
+    // 0 when the control has no such size.
+    virtual int MeasureHeight(int /*width*/) { return 0; }
     // The tooltip for the mouse at `point` (a list shows its item's).
     virtual std::string ToolTipAt(Point) const { return m_tooltip; }
     bool HasFocus() const;
@@ -176,5 +182,11 @@ private:
 
     friend class Container;
 };
+
+// Walks of a tree in document order (the parent before its children), bounded in depth as the
+// markup loader bounds it. Finds the first control with that name, or null.
+Control* FindControlIn(Control* root, std::string_view name);
+// Calls `visit` for every control; a false return skips that control's children.
+void ForEachControl(Control* root, const std::function<bool(Control&)>& visit);
 
 }  // namespace ui

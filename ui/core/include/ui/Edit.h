@@ -6,6 +6,7 @@
 // hotimage, focusedimage, disabledimage.
 
 #include "ui/Label.h"
+#include "ui/StateImages.h"
 
 namespace ui {
 
@@ -44,7 +45,7 @@ private:
     bool m_editing = false;
     bool m_hot = false;
     std::string m_textAtFocus;
-    ImageRef m_normal, m_hotImage, m_focused, m_disabled;
+    StateImages m_images;  // no pushed state
 };
 
 }  // namespace ui

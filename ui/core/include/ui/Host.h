@@ -3,8 +3,8 @@
 // headless host of tests and the unattended mode) is installed once per process, on the thread
 // that then is the UI thread; every window gets a WindowHost from it.
 //
-// Threads: WindowHost and HostBackend methods are for the UI thread, except HostBackend::Wake
-// and the wakers it makes, which any thread may call.
+// Threads: WindowHost and HostBackend methods are for the UI thread, except HostBackend::Wake,
+// the wakers it makes and GetScreenMetrics, which any thread may call.
 
 #include <functional>
 #include <memory>
@@ -17,6 +17,13 @@
 namespace ui {
 
 class WindowBase;
+
+// The primary monitor: its size in device pixels and the scale factor between those and the
+// pixels windows are laid out in.
+struct ScreenMetrics {
+    Size pixels;
+    double scale = 1.0;
+};
 
 // A window's native (or virtual) counterpart.
 class WindowHost : public PaintHost {
@@ -61,7 +68,10 @@ public:
     // A plain system message box with an OK button; returns when it is answered.
     virtual void ShowSystemMessage(WindowHost* owner, const std::string& caption,
                                    const std::string& text) = 0;
+    // The primary monitor's size in the pixels windows are placed in (UI thread).
     virtual Size GetScreenSize() const = 0;
+    // Measured when the backend was installed; any thread may ask.
+    virtual ScreenMetrics GetScreenMetrics() const = 0;
 };
 
 // Installs the backend and makes the calling thread the UI thread. Replacing a backend is for

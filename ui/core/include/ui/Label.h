@@ -32,6 +32,7 @@ public:
     const Rect& GetTextPadding() const { return m_textPadding; }
 
     bool WantsMouse(Point point) const override;
+    int MeasureHeight(int width) override;
     void SetPos(const Rect& rect) override;
     void DoEvent(UiEvent& event) override;
 

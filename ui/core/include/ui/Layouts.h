@@ -19,6 +19,7 @@ public:
 
 protected:
     void LayoutChildren(const Rect& content) override;
+    Size ContentExtent(Size available) const override;
 };
 
 class HorizontalLayout : public Container {
@@ -28,6 +29,7 @@ public:
 
 protected:
     void LayoutChildren(const Rect& content) override;
+    Size ContentExtent(Size available) const override;
 };
 
 class TabLayout : public Container {

@@ -46,7 +46,15 @@ struct WindowAttributes {
     Rect CaptionRect(Size client) const;
 };
 
+// A loaded file. Besides handing its tree to a window it answers lookups itself, so a file
+// that is only read (a language file, the configuration labels) is asked, not parsed again.
 struct MarkupDocument {
+    // The first control of that name in document order, or null.
+    Control* FindControl(std::string_view name) const;
+    // (name, text) of each child of the control `parentName`, in document order; empty when
+    // there is no such control.
+    std::vector<std::pair<std::string, std::string>> ChildTexts(std::string_view parentName) const;
+
     std::unique_ptr<Control> root;
     bool isWindow = false;
     WindowAttributes window;

@@ -11,11 +11,14 @@ using LParam = intptr_t;
 using LResult = intptr_t;
 
 inline constexpr unsigned kWmClose = 0x0010;
-inline constexpr unsigned kWmKeyDown = 0x0100;
-inline constexpr unsigned kWmChar = 0x0102;  // wParam: a Unicode code point
+inline constexpr unsigned kWmKeyDown = 0x0100;  // lParam: kKeyShift when Shift is held
+inline constexpr unsigned kWmChar = 0x0102;     // wParam: a Unicode code point
 inline constexpr unsigned kWmSysCommand = 0x0112;
 inline constexpr unsigned kWmTimer = 0x0113;  // wParam: the timer id
 inline constexpr unsigned kWmUser = 0x0400;   // private messages: kWmUser + n
+
+// Modifier bits in kWmKeyDown's lParam.
+inline constexpr LParam kKeyShift = 0x1;
 
 inline constexpr WParam kScMinimize = 0xF020;
 inline constexpr WParam kScMaximize = 0xF030;

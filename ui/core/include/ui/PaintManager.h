@@ -3,8 +3,9 @@
 // invalidation, mouse and keyboard routing (hot, pushed and focused controls, the caption drag
 // area, an open drop-down list), notifications by name, and timers by id.
 //
-// The host feeds it input in client coordinates and paints it when asked; it tells the host,
-// through PaintHost, what needs repainting and which native services a control wants.
+// The host feeds it input in client coordinates through HostInput (HostInput.h) and paints it
+// when asked; it tells the host, through PaintHost, what needs repainting and which native
+// services a control wants.
 //
 // UI thread only. The manager must outlive its tree (it destroys the tree first itself).
 
@@ -17,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Logging.h"
 #include "ui/Control.h"
+#include "ui/HostInput.h"
 #include "ui/ImageCache.h"
 #include "ui/MarkupLoader.h"
 #include "ui/Notification.h"
@@ -44,7 +45,7 @@ public:
     virtual void EndEdit(Edit& edit) = 0;
 };
 
-class PaintManager {
+class PaintManager : private HostInput {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -101,27 +102,19 @@ public:
     void Layout();
     void Invalidate();
     void Invalidate(const Rect& rect);
-    // The area to repaint since the last call (empty when nothing changed).
-    Rect TakeDirtyRect();
     // Paints the area `dirty` of the window (laying out first when needed).
     void Paint(Painter& painter, const Rect& dirty);
 
-    // Input from the host, in client coordinates.
-    void OnMouseMove(Point point);
-    void OnMouseDown(Point point);
-    void OnMouseUp(Point point);
-    void OnMouseLeave();
-    void OnMouseWheel(Point point, int notches);
-    // True when a control used the key.
-    bool OnKeyDown(WParam key);
-    void OnChar(const std::string& text);
     bool IsInCaption(Point point) const;
     Control* GetHot() const { return m_hot; }
     Control* GetCaptured() const { return m_captured; }
     Control* GetFocus() const { return m_focus; }
     void SetFocus(Control* control);
-    // Moves the focus to the next focusable shown control (Tab order = document order).
+    // Moves the focus to the next shown tab stop (Tab order = document order).
     bool FocusNext(bool forward = true);
+    // Draw operations of the focus mark carry the focused control's name plus this.
+    static constexpr const char* kFocusMarkSuffix = ".focusmark";
+    bool IsFocusMarkShown() const { return !focusMarkRect().IsEmpty(); }
     const std::string& GetCurrentToolTip() const { return m_tooltip; }
 
     // One drop-down list at a time, drawn above the tree and hit first.
@@ -138,21 +131,35 @@ public:
     bool KillTimer(Control* control, int id);
     void KillTimers(Control* control);
     bool HasTimer(Control* control, int id) const;
-    std::optional<Clock::time_point> NextTimerDue() const;
-    void FireDueTimers(Clock::time_point now);
-    // Delivers one tick now (the headless host's injected ticks); false when not set.
-    bool FireTimer(Control* control, int id);
 
     // Services controls ask for.
     void BeginEdit(Edit& edit);
     void EndEdit(Edit& edit);
     void SetHandCursor(bool hand);
     void ReportMissingGlyphs(const Control& control, const std::string& text);
+
+private:
+    friend HostInput& HostInputOf(PaintManager& pm);
+    friend class Control;
+    friend class TabLayout;
+
+    // HostInput: the host's side, reached through HostInputOf.
+    void OnMouseMove(Point point) override;
+    void OnMouseDown(Point point) override;
+    void OnMouseUp(Point point) override;
+    void OnMouseLeave() override;
+    void OnMouseWheel(Point point, int notches) override;
+    bool OnKeyDown(WParam key, bool shift) override;
+    void OnChar(const std::string& text) override;
+    std::optional<Clock::time_point> NextTimerDue() const override;
+    void FireDueTimers(Clock::time_point now) override;
+    bool FireTimer(Control* control, int id) override;
+    Rect TakeDirtyRect() override;
+
     // A control is going away or out of sight: it stops being hot, pushed, focused or open.
     void ReapControl(Control* control);
     void ControlHidden(Control* control);
 
-private:
     struct Timer {
         Control* control;
         int id;
@@ -164,6 +171,10 @@ private:
     void setHot(Control* control, Point point);
     void updateToolTip(Point point);
     void deliverTimer(Control* control, int id);
+    Rect focusMarkRect() const;
+    void paintFocusMark(Painter& painter, const Rect& area);
+    void setFocusCue(bool on);
+    void scrollIntoView(Control* control);
 
     std::shared_ptr<SkinPackage> m_skin;
     std::string m_folder;
@@ -183,6 +194,7 @@ private:
     Control* m_captured = nullptr;
     Control* m_focus = nullptr;
     Control* m_popup = nullptr;
+    bool m_focusCue = false;  // the keyboard moved the focus since the last mouse press
     Point m_lastMouse{-1, -1};
     std::string m_tooltip;
     std::vector<Timer> m_timers;

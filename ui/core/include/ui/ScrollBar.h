@@ -3,7 +3,8 @@
 // Attributes: hor, range, value, linesize, showbutton1, showbutton2, and for each part
 // (button1, button2, thumb, rail, bk) and state (normal, hot, pushed, disabled) an image named
 // <part><state>image, e.g. thumbhotimage. rail is drawn centred on the thumb (its grip).
-// A rich edit owns its vertical bar; the window's Default for "VScrollBar" styles it.
+// A rich edit or a scrolling layout owns its bars; the window's Default for "VScrollBar" (or
+// "HScrollBar") styles them. A bar without any image is drawn plain (grey track and thumb).
 
 #include <functional>
 
@@ -40,6 +41,7 @@ protected:
     void PaintStatusImage(Painter& painter) override;
 
 private:
+    void paintPlain(Painter& painter);
     void scrollTo(int pos);
     Part partAt(Point point) const;
 

@@ -28,6 +28,10 @@ bool WaitForFrames(const WindowBase& window, int frames, int ms);
 int FramesPainted(const WindowBase& window);
 // A pointer click at `point` (client coordinates) sent through the X server to the window.
 bool SimulateClick(const WindowBase& window, Point point);
+// A key press (kVk… code) handed to the window's toplevel as GTK hands it a key event.
+bool SimulateKey(const WindowBase& window, WParam key);
+// The window manager's close request (the title bar's close, Alt+F4).
+bool SimulateCloseRequest(const WindowBase& window);
 // What the X server shows of the window, as a PNG file.
 bool SaveScreenshot(const WindowBase& window, const std::string& path,
                     std::string* error = nullptr);

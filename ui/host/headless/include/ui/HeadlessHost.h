@@ -56,8 +56,11 @@ public:
     bool Click(Point point);
     bool ClickControl(const std::string& name);
     bool MoveMouse(Point point);
+    // Press at `from`, move to `to` in `steps` moves, release there (a thumb drag).
+    bool Drag(Point from, Point to, int steps = 4);
     bool Wheel(Point point, int notches);
-    bool PressKey(WParam key);
+    // `modifiers`: kKeyShift.
+    bool PressKey(WParam key, LParam modifiers = 0);
     bool TypeText(const std::string& text);
     // Opens the combo's list and clicks item `index` in it.
     bool SelectComboItem(const std::string& comboName, int index);
@@ -115,10 +118,14 @@ private:
 
 class HeadlessBackend : public HostBackend {
 public:
+    // `screen`: where windows are placed and centred.
     explicit HeadlessBackend(Size screen = {1920, 1080});
     ~HeadlessBackend() override;
     // Installs a new headless backend (the calling thread becomes the UI thread) and returns it.
     static HeadlessBackend* Install(Size screen = {1920, 1080});
+    // What GetScreenMetrics reports: there is no monitor to measure, so nothing (0 × 0 at
+    // scale 1) until a driver says what to report. Call before other threads ask.
+    void SetScreenMetrics(ScreenMetrics metrics) { m_metrics = metrics; }
 
     // Handles everything queued and every due timer, without waiting (UI thread).
     void Pump();
@@ -153,6 +160,7 @@ public:
     void ShowSystemMessage(WindowHost* owner, const std::string& caption,
                            const std::string& text) override;
     Size GetScreenSize() const override { return m_screen; }
+    ScreenMetrics GetScreenMetrics() const override { return m_metrics; }
 
 private:
     friend class HeadlessWindowHost;
@@ -160,6 +168,7 @@ private:
     void shown(HeadlessWindowHost& host);
 
     Size m_screen;
+    ScreenMetrics m_metrics;
     std::vector<HeadlessWindowHost*> m_hosts;
     std::function<void(HeadlessWindowHost&)> m_showHook;
     std::optional<std::string> m_folderChoice;
