@@ -6,6 +6,7 @@
 
 #include "Logging.h"
 #include "platform/Registry.h"
+#include "TextUtil.h"
 
 namespace platform {
 namespace {
@@ -15,32 +16,6 @@ constexpr const char* kImage = "ProcessImageFileName";
 constexpr const char* kEnabled = "Enabled";
 constexpr const char* kScope = "Scope";
 constexpr const char* kIpVersion = "IpVersion";
-
-bool isValidUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t length = c < 0x80           ? 1
-                        : (c >> 5) == 0x6  ? 2
-                        : (c >> 4) == 0xE  ? 3
-                        : (c >> 3) == 0x1E ? 4
-                                           : 0;
-        if (length == 0 || i + length > s.size())
-            return false;
-        uint32_t cp = length == 1 ? c : c & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k) {
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
 
 std::string entryPath(const std::string& key) {
     return std::string(kAuthorizedApplicationsKey) + "\\" + key;

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <iterator>
 
+#include "TextUtil.h"
+
 namespace platform {
 namespace {
 
@@ -250,13 +252,6 @@ bool isDigit(char c) {
 bool isAlnum(char c) {
     return isAlpha(c) || isDigit(c);
 }
-char lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-char upper(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
 LocaleParts splitLocale(std::string_view text) {
     LocaleParts parts;
     if (text.empty() || text.size() > kMaxLocaleLength)
@@ -292,9 +287,10 @@ LocaleParts splitLocale(std::string_view text) {
     if (!std::all_of(modifier.begin(), modifier.end(), isAlnum))
         return parts;
 
-    std::transform(language.begin(), language.end(), std::back_inserter(parts.language), lower);
-    std::transform(territory.begin(), territory.end(), std::back_inserter(parts.territory), upper);
-    std::transform(modifier.begin(), modifier.end(), std::back_inserter(parts.modifier), lower);
+    parts.language = asciiLower(language);
+    std::transform(territory.begin(), territory.end(), std::back_inserter(parts.territory),
+                   [](char c) { return asciiUpper(c); });
+    parts.modifier = asciiLower(modifier);
     parts.valid = true;
     return parts;
 }

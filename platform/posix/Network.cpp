@@ -22,6 +22,7 @@
 #include <iterator>
 
 #include "Logging.h"
+#include "TextUtil.h"
 
 namespace fs = std::filesystem;
 
@@ -92,23 +93,13 @@ bool pathExists(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Eight hex digits as a number; nullopt when one is not a digit.
 std::optional<uint32_t> parseHex32(std::string_view digits) {
     if (digits.size() != 8)
         return std::nullopt;
     uint32_t value = 0;
     for (char c : digits) {
-        int d = hexDigit(c);
+        int d = hexDigitValue(c);
         if (d < 0)
             return std::nullopt;
         value = (value << 4) | static_cast<uint32_t>(d);
@@ -117,7 +108,7 @@ std::optional<uint32_t> parseHex32(std::string_view digits) {
 }
 
 bool allHex(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return hexDigit(c) >= 0; });
+    return std::all_of(s.begin(), s.end(), [](char c) { return hexDigitValue(c) >= 0; });
 }
 
 // A file descriptor closed on scope exit.
@@ -226,8 +217,7 @@ std::string adapterDescription(AdapterType type, const std::string& bus,
         text = "Bluetooth";
     } else if (!bus.empty()) {
         // Sanitised so that only the cases above can spell the words the selection looks for.
-        for (char c : bus)
-            text += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        text += asciiLower(bus);
     }
     const char* kind = "Network";
     switch (type) {
@@ -269,8 +259,8 @@ std::vector<uint8_t> parseMacText(std::string_view text) {
     if (text.empty() || (text.size() + 1) % 3 != 0)
         return {};
     for (size_t i = 0; i < text.size(); i += 3) {
-        int hi = hexDigit(text[i]);
-        int lo = hexDigit(text[i + 1]);
+        int hi = hexDigitValue(text[i]);
+        int lo = hexDigitValue(text[i + 1]);
         if (hi < 0 || lo < 0 || (i + 2 < text.size() && text[i + 2] != ':'))
             return {};
         bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Logging.h"
+#include "TextUtil.h"
 
 // Store layout (schema version 1, kept in PRAGMA user_version):
 //   keys(id, parent, name)          parent 0 is the hive's root, which has no row
@@ -58,48 +59,6 @@ std::string describeKey(Hive hive, std::string_view path) {
     if (!path.empty())
         text.append("\\").append(path);
     return text;
-}
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-// Code points in strict UTF-8 (no overlong forms, surrogates or values above U+10FFFF), or
-// nullopt when the text is not UTF-8.
-std::optional<size_t> utf8CodePoints(std::string_view text) {
-    static constexpr uint32_t kMinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
-    size_t count = 0;
-    for (size_t i = 0; i < text.size(); ++count) {
-        auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = lead < 0x80             ? 1
-                        : (lead & 0xE0) == 0xC0 ? 2
-                        : (lead & 0xF0) == 0xE0 ? 3
-                        : (lead & 0xF8) == 0xF0 ? 4
-                                                : 0;
-        if (length == 0 || i + length > text.size())
-            return std::nullopt;
-        uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return std::nullopt;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if (cp < kMinForLength[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return std::nullopt;
-        i += length;
-    }
-    return count;
 }
 
 // Why `name` cannot be a key or value name, or empty when it can.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "Common/host_probes.h"
 #include "Common/install_session.h"
 #include "Common/message_kinds.h"
 #include "FuntionImpl.h"

@@ -18,7 +18,7 @@
 #include "CLibcurlTool.h"
 #include "Common/install_window.h"
 #include "Common/install_worker.h"
-#include "Common/install_worker_internal.h"
+#include "install_worker_internal.h"
 #include "Common/setup_handover.h"
 #include "DownLoadImpl.h"
 #include "FuntionImpl.h"
@@ -122,14 +122,12 @@ int setupTimedOut(InstallRun& run, int counter) {
     return setupFailed(run, "");
 }
 
+int failInstall(InstallRun& run);
+
 int commandLineRefused(InstallRun& run, const std::string& why) {
     LOG(INFO) << " Setup command line refused, not started: " << why;
-    InstallWindow& w = run.window;
-    w.ShowMessageBox(kMsgPathError);
-    w.SetControlEnabled("closebtn", true);
-    ShowInstallFailed(w, run.retryLabel);
-    CloseRun(w);
-    return -1;
+    run.window.ShowMessageBox(kMsgPathError);
+    return failInstall(run);
 }
 
 constexpr const char* kRunFolderPrefix = "run-";
@@ -301,105 +299,142 @@ void RecordInstallLanguage(InstallWindow& w) {
     FuntionImpl::WriteRegString(Hive::LocalMachine, key, "Inno Setup: Language", install_detail::RecordLanguageCode(index));
 }
 
-int FinishInstall(InstallRun& run) {
+namespace {
+
+// The one failure ending of a refused or unstartable setup: the failure page, the run closed.
+int failInstall(InstallRun& run) {
+    InstallWindow& w = run.window;
+    w.SetControlEnabled("closebtn", true);
+    ShowInstallFailed(w, run.retryLabel);
+    CloseRun(w);
+    return -1;
+}
+
+// A download that is not a setup program is the product itself: nothing to run.
+int finishWithoutSetup(InstallWindow& w) {
+    w.ShowProgressValue(100.0);
+    RecordInstallLanguage(w);
+    w.SetControlEnabled("closebtn", true);
+    CloseRun(w);
+    LOG(INFO) << "APP DownloaderSucceed";
+    return 1;
+}
+
+struct Verification {
+    bool md5Ok = false;
+    bool signatureOk = false;
+    std::vector<VerifiedSubProgram> subPrograms;
+};
+
+// What runs is a private copy of exactly the bytes whose digests were checked, made in the same
+// read of the download that computes them. A failed check is also sent as an exception report.
+Verification verifyDownload(InstallRun& run, const RunFolder& runFolder, const fs::path& runCopy) {
     InstallWindow& w = run.window;
     CConfigure& cfg = *w.configure;
-
-    if (!FuntionImpl::IsSetupExe(cfg.Extra_download_url)) {
-        w.ShowProgressValue(100.0);
-        RecordInstallLanguage(w);
-        w.SetControlEnabled("closebtn", true);
-        CloseRun(w);
-        LOG(INFO) << "APP DownloaderSucceed";
-        return 1;
-    }
-    w.SetControlText("text_startshortcut", "{f 18}" + w.LanguageText("message_page", "ClickShortcutToLaunchText") + "{/f}");
-
-    // Verification, with the bar moving from 81 to 90 meanwhile.
-    Pacer verifyPacer([&w, &run](Pacer& self) {
-        for (int i = 0; i < 10; ++i) {
-            if (self.stopped()) return;
-            w.ShowProgressValue(81 + i);
-            if (!self.sleep(run.tuning.pacerStepMs)) return;
-        }
-        w.ShowProgressValue(90);
-    });
-    // What runs is a private copy of exactly the bytes whose digests were checked, made in the
-    // same read of the download that computes them.
     const bool md5FromMarkup = cfg.loadSource == CConfigure::kFromMarkup;
-    RunFolder runFolder(run.workFolder);
-    const fs::path runCopy = runFolder.path() / fs::path(run.downloadPath).filename();
     HandoverOptions handoverOptions;
     handoverOptions.md5 = !md5FromMarkup;
     const SetupHandover handover = HandOverSetup(run.downloadPath, runCopy, handoverOptions);
-    const bool md5Ok = md5FromMarkup || CDownLoadImpl::checkMD5Digest(run.downloadPath, handover.md5, cfg.Md5,
-                                                                      cfg.Md5_extra, cfg.Software_version) == 1;
+    Verification v;
+    v.md5Ok = md5FromMarkup || CDownLoadImpl::checkMD5Digest(run.downloadPath, handover.md5, cfg.Md5,
+                                                             cfg.Md5_extra, cfg.Software_version) == 1;
     const platform::TrustResult& trust = handover.trust;
     LOG(INFO) << " VerifyEmbeddedSignature result is " << static_cast<int32_t>(trust.status) << ", "
               << FuntionImpl::SignatureMessage(trust.status, trust.lastError, run.downloadPath);
-    const bool signatureOk = trust.ok();
-    const std::vector<VerifiedSubProgram> subPrograms = verifySubPrograms(w, runFolder.path());
+    v.signatureOk = trust.ok();
+    v.subPrograms = verifySubPrograms(w, runFolder.path());
 
-    const std::string body = install_detail::ExceptionReportBody(md5Ok, signatureOk, w.downloaderId, cfg.loadSource);
+    const std::string body =
+        install_detail::ExceptionReportBody(v.md5Ok, v.signatureOk, w.downloaderId, cfg.loadSource);
     if (!body.empty()) {
         CLibcurlTool tool;
         std::string reply;
         const CURLcode rc = tool.httpPostText(remoteServiceUrl(kAlertService) + "/api/exception/send", body, reply, nullptr);
         LOG(INFO) << " Send error report: " << body << ", response is " << reply << ", return " << static_cast<int>(rc);
     }
-    if (!signatureOk) {
-        verifyPacer.stop();
-        report("DownloaderInfo00", "DownloaderFailed", "-5");
-        w.ShowMessageBox(kMsgVerifyFailed);
-        w.SetControlEnabled("closebtn", true);
-        ShowInstallFailed(w, run.retryLabel);
-        CloseRun(w);
-        return -1;
-    }
-    report("DownloaderInfo00", "DownloadSuccess001", "");
-    report("DownloaderInfo", "BeginInstall001", "");
-    report("Download", "4.DownFinsh", run.retryLabel);
+    return v;
+}
 
-    const std::string installDir = w.GetInstallPath();
-    const std::string langCode = install_detail::SetupLanguageCode(w.languageIndex, w.downloaderId);
-    // The setup's log goes to our private work folder: a setup may open it following links.
-    const std::string tempDir = run.workFolder + "/";
+// "<product>_Setup_<yyyymmddhhmmss>.log", in local time.
+std::string setupLogName(const CConfigure& cfg) {
     const std::time_t now = std::time(nullptr);
     std::tm local {};
     localtime_r(&now, &local);
     char logName[512];
     std::snprintf(logName, sizeof logName, "%s_Setup_%.4d%.2d%.2d%.2d%.2d%.2d.log", cfg.Software_name.c_str(),
                   local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    std::string trackingId;
-    if (w.spTracking) {
-        report("Other", "SPTrackingGetID", "");
-        const std::string self = platform::ownModulePath().filename().string();
-        if (self.find('_') != std::string::npos) {
-            report("Other", "SPTrackingWriteID", "");
-            trackingId = self;
+    return logName;
+}
+
+// The tracking id is the program's own file name when it carries one ("_" in it).
+std::string trackingIdOf(const InstallWindow& w) {
+    if (!w.spTracking) return {};
+    report("Other", "SPTrackingGetID", "");
+    const std::string self = platform::ownModulePath().filename().string();
+    if (self.find('_') == std::string::npos) return {};
+    report("Other", "SPTrackingWriteID", "");
+    return self;
+}
+
+// The sub-programs install after the product, each into its folder below the product's.
+void installSubPrograms(const std::vector<VerifiedSubProgram>& subPrograms, const std::string& installDir,
+                        const std::string& langCode) {
+    for (const VerifiedSubProgram& sub : subPrograms) {
+        const std::string folder = installDir + "/" + sub.name;
+        const std::string log = sub.downloaded + ".install.log";
+        if (!isSafeCommandLinePiece(folder) || !isSafeCommandLinePiece(log)) {
+            LOG(INFO) << " SubProgram command line refused, not installed: " << sub.copy.string();
+            continue;
+        }
+        const std::string line = kPieceA + folder + kPieceF + langCode + kPieceC + log + kPieceG;
+        if (auto process = startProcess(sub.copy.string(), line))
+            process->wait(platform::kInfinite);
+    }
+}
+
+// The installed product: its web page, the recorded language, the finish page, the time taken.
+int finishInstalled(InstallRun& run) {
+    InstallWindow& w = run.window;
+    w.ShowProgressValue(100.0);
+    report("DownloaderInfo00", "InstallFinish001", "");
+    report("Download", "6.ProgramFinsh", run.retryLabel);
+
+    const int index = w.languageIndex;
+    if (index >= 0 && index < 20) {
+        const std::string page = w.LabelText(kProductPageKeys[index]).value_or("");
+        if (!page.empty()) {
+            LOG(INFO) << " Open Url: " << page;
+            platform::openUrl(page);
         }
     }
-    for (const std::string& piece :
-         {runCopy.string(), installDir, tempDir, std::string(logName), trackingId}) {
-        if (!isSafeCommandLinePiece(piece)) {
-            verifyPacer.stop();
-            return commandLineRefused(run, piece);
-        }
-    }
-    const std::string commandLine = install_detail::SetupCommandLine(installDir, langCode, tempDir, logName, trackingId);
-    LOG(INFO) << " [Download File Path]: " << run.downloadPath;
-    LOG(INFO) << " [Start Install CmdLine]: " << commandLine;
-    if (commandLine.size() > kMaxCommandLine) {
-        // Never cut: a cut line could name another folder.
-        LOG(INFO) << " Setup command line too long (" << commandLine.size() << " characters), not started";
-        verifyPacer.stop();
-        w.SetControlEnabled("closebtn", true);
-        ShowInstallFailed(w, run.retryLabel);
-        CloseRun(w);
-        return -1;
-    }
+
+    RecordInstallLanguage(w);
+    w.SetControlEnabled("closebtn", true);
+    CloseRun(w);
+    w.SetControlVisible("start_app", w.needStart == 1);
+    w.SetControlVisible("text_startshortcut", w.needStart == 0);
+
+    const std::string minutes = install_detail::InstallMinutesText(
+        static_cast<int64_t>(platform::tickCount() - run.downloadPhaseEnd));
+    LOG(INFO) << " Install Totally Take " << minutes << " minutes And Send To Server";
+    report("DownloaderInfo00", "InstalllProgramTime", minutes);
+    return 0;
+}
+
+// Runs the setup with the bar moving from 91 to 99 meanwhile, then the sub-programs; the
+// ending of the run.
+struct SetupStart {
+    fs::path runCopy;
+    std::string commandLine;
+    std::string installDir;
+    std::string langCode;
+};
+
+int runSetup(InstallRun& run, RunFolder& runFolder, const SetupStart& start,
+             const std::vector<VerifiedSubProgram>& subPrograms, Pacer& verifyPacer) {
+    InstallWindow& w = run.window;
     report("Download", "5.ProgramInstall", run.retryLabel);
-    auto setup = startProcess(runCopy.string(), commandLine);
+    auto setup = startProcess(start.runCopy.string(), start.commandLine);
     verifyPacer.stop();
     Pacer installPacer([&w, &run](Pacer& self) {
         for (int i = 0; i < 10; ++i) {
@@ -432,43 +467,62 @@ int FinishInstall(InstallRun& run) {
         installPacer.stop();
         return setupFailed(run, std::to_string(status));
     }
-
-    for (const VerifiedSubProgram& sub : subPrograms) {
-        const std::string folder = installDir + "/" + sub.name;
-        const std::string log = sub.downloaded + ".install.log";
-        if (!isSafeCommandLinePiece(folder) || !isSafeCommandLinePiece(log)) {
-            LOG(INFO) << " SubProgram command line refused, not installed: " << sub.copy.string();
-            continue;
-        }
-        const std::string line = kPieceA + folder + kPieceF + langCode + kPieceC + log + kPieceG;
-        if (auto process = startProcess(sub.copy.string(), line))
-            process->wait(platform::kInfinite);
-    }
-
+    installSubPrograms(subPrograms, start.installDir, start.langCode);
     installPacer.stop();
     LOG(INFO) << " Cmd Finished, nWaitSeconds: " << counter;
-    w.ShowProgressValue(100.0);
-    report("DownloaderInfo00", "InstallFinish001", "");
-    report("Download", "6.ProgramFinsh", run.retryLabel);
+    return finishInstalled(run);
+}
 
-    const int index = w.languageIndex;
-    if (index >= 0 && index < 20) {
-        const std::string page = w.LabelText(kProductPageKeys[index]).value_or("");
-        if (!page.empty()) {
-            LOG(INFO) << " Open Url: " << page;
-            platform::openUrl(page);
+}  // namespace
+
+int FinishInstall(InstallRun& run) {
+    InstallWindow& w = run.window;
+    CConfigure& cfg = *w.configure;
+    if (!FuntionImpl::IsSetupExe(cfg.Extra_download_url)) return finishWithoutSetup(w);
+    w.SetControlText("text_startshortcut", "{f 18}" + w.LanguageText("message_page", "ClickShortcutToLaunchText") + "{/f}");
+
+    // Verification, with the bar moving from 81 to 90 meanwhile.
+    Pacer verifyPacer([&w, &run](Pacer& self) {
+        for (int i = 0; i < 10; ++i) {
+            if (self.stopped()) return;
+            w.ShowProgressValue(81 + i);
+            if (!self.sleep(run.tuning.pacerStepMs)) return;
+        }
+        w.ShowProgressValue(90);
+    });
+    RunFolder runFolder(run.workFolder);
+    const fs::path runCopy = runFolder.path() / fs::path(run.downloadPath).filename();
+    const Verification verified = verifyDownload(run, runFolder, runCopy);
+    if (!verified.signatureOk) {
+        verifyPacer.stop();
+        report("DownloaderInfo00", "DownloaderFailed", "-5");
+        w.ShowMessageBox(kMsgVerifyFailed);
+        return failInstall(run);
+    }
+    report("DownloaderInfo00", "DownloadSuccess001", "");
+    report("DownloaderInfo", "BeginInstall001", "");
+    report("Download", "4.DownFinsh", run.retryLabel);
+
+    const std::string installDir = w.GetInstallPath();
+    const std::string langCode = install_detail::SetupLanguageCode(w.languageIndex, w.downloaderId);
+    // The setup's log goes to our private work folder: a setup may open it following links.
+    const std::string tempDir = run.workFolder + "/";
+    const std::string logName = setupLogName(cfg);
+    const std::string trackingId = trackingIdOf(w);
+    for (const std::string& piece : {runCopy.string(), installDir, tempDir, logName, trackingId}) {
+        if (!isSafeCommandLinePiece(piece)) {
+            verifyPacer.stop();
+            return commandLineRefused(run, piece);
         }
     }
-
-    RecordInstallLanguage(w);
-    w.SetControlEnabled("closebtn", true);
-    CloseRun(w);
-    w.SetControlVisible("start_app", w.needStart == 1);
-    w.SetControlVisible("text_startshortcut", w.needStart == 0);
-
-    const std::string minutes = install_detail::InstallMinutesText(
-        static_cast<int64_t>(platform::tickCount() - run.downloadPhaseEnd));
-    LOG(INFO) << " Install Totally Take " << minutes << " minutes And Send To Server";
-    report("DownloaderInfo00", "InstalllProgramTime", minutes);
-    return 0;
+    const std::string commandLine = install_detail::SetupCommandLine(installDir, langCode, tempDir, logName, trackingId);
+    LOG(INFO) << " [Download File Path]: " << run.downloadPath;
+    LOG(INFO) << " [Start Install CmdLine]: " << commandLine;
+    if (commandLine.size() > kMaxCommandLine) {
+        // Never cut: a cut line could name another folder.
+        LOG(INFO) << " Setup command line too long (" << commandLine.size() << " characters), not started";
+        verifyPacer.stop();
+        return failInstall(run);
+    }
+    return runSetup(run, runFolder, {runCopy, commandLine, installDir, langCode}, verified.subPrograms, verifyPacer);
 }

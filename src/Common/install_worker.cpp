@@ -12,7 +12,7 @@
 #include "CConfigure.h"
 #include "CLibcurlTool.h"
 #include "Common/install_window.h"
-#include "Common/install_worker_internal.h"
+#include "install_worker_internal.h"
 #include "Common/side_queries.h"
 #include "DownLoadImpl.h"
 #include "FuntionImpl.h"
@@ -31,12 +31,6 @@ void report(const std::string& category, const std::string& action, const std::s
     EventReporter::instance().report(category, action, label, false);
 }
 
-std::string lowerAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 // An earlier download whose record names another version or digest is not resumed.
 void discardStaleDownload(const std::string& downloadPath, const CConfigure& cfg) {
     const std::string record = downloadPath + ".db";
@@ -50,7 +44,7 @@ void discardStaleDownload(const std::string& downloadPath, const CConfigure& cfg
     const size_t sep = line.find("###");
     if (sep != std::string::npos) {
         version = line.substr(0, sep);
-        md5 = lowerAscii(line.substr(sep + 3));
+        md5 = asciiLower(line.substr(sep + 3));
     }
     std::error_code ec;
     if (version != cfg.Software_version || (md5 != cfg.Md5 && md5 != cfg.Md5_extra)) {
@@ -175,16 +169,10 @@ InstallTuning InstallTuning::fromEnvironment() {
     return t;
 }
 
-int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
-    using install_detail::SetupFileName;
-    using install_detail::WorkFolderBaseName;
-    CConfigure& cfg = *w.configure;
-    const uint64_t start = platform::tickCount();
-    report("DownloaderInfo", "BeginDownload001", "");
-    w.subProgramCounter = 0;
-    w.running = true;
+namespace {
 
-    // Configuration refresh: the server's reply wins over configure.xml.
+// The server's reply wins over configure.xml.
+void RefreshConfiguration(InstallWindow& w, CConfigure& cfg) {
     if (cfg.loadState != CConfigure::kLoaded) {
         cfg.getDownloadInfoXml(true);
         cfg.parseDownloadInfoXml();
@@ -192,26 +180,11 @@ int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
             cfg.loadFromMarkup([&w](std::string_view name) { return w.LabelText(name); });
     }
     if (cfg.loadState == CConfigure::kLoaded) cfg.printContent();
+}
 
-    const std::string extraLabel = w.LabelText("Extra_download_url").value_or("");
-    InstallRun run{w, tuning, {}, {}, w.isRetry ? "Retry" : "First", 0};
-    // The installer runs with high rights and runs what it puts here: only a folder of ours
-    // alone will do (the window start made or replaced it already; this returns the same one).
-    const fs::path temp = platform::tempDirectory();
-    const fs::path workFolder =
-        temp.empty() ? fs::path()
-                     : platform::privateFolder(platform::longPath(temp) /
-                                               WorkFolderBaseName(extraLabel, cfg.Software_name));
-    if (workFolder.empty()) {
-        report("DownloaderInfo00", "DownloaderFailed", "Unknown");
-        return -1;
-    }
-    run.workFolder = workFolder.string();
-
-    // URL choice.
-    const std::string pageUrl = GetDataDlUrl(w);
-    if (!pageUrl.empty()) cfg.candidateUrls.push_back(pageUrl);
-    std::string url = checkRemotePath(cfg.candidateUrls, 1);
+// A 64-bit link that the server does not have (404) gives way to the first configured link that
+// is not a CDN's.
+std::string Prefer32BitLink(InstallWindow& w, std::string url) {
     if (FuntionImpl::IsWow64() && url.find("_64.exe") != std::string::npos) {
         CLibcurlTool probe;
         if (!probe.valid()) {
@@ -234,37 +207,34 @@ int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
             }
         }
     }
+    return url;
+}
+
+// The download URL: the candidates, the page's own link among them, checked in turn.
+std::string ChooseDownloadUrl(InstallWindow& w, CConfigure& cfg) {
+    const std::string pageUrl = GetDataDlUrl(w);
+    if (!pageUrl.empty()) cfg.candidateUrls.push_back(pageUrl);
+    std::string url = checkRemotePath(cfg.candidateUrls, 1);
+    url = Prefer32BitLink(w, url);
     w.SetUrlUsed(url);
-    LOG(INFO) << " Speed-Test Totally Take " << (platform::tickCount() - start) << " ms";
-    const uint64_t urlChosen = platform::tickCount();
-    GetIEProxyConfig();
+    return url;
+}
 
-    const std::string setupName = SetupFileName(extraLabel, cfg.Software_version);
-    const bool setupProgram = FuntionImpl::IsSetupExe(cfg.Extra_download_url);
-    run.downloadPath = ((setupProgram ? workFolder : fs::path(w.downloadDirectory)) / setupName).string();
-    w.SetDownloadedSetupPath(run.downloadPath);
-    discardStaleDownload(run.downloadPath, cfg);
+// A configuration from the markup has no digest to check an earlier download against.
+void ClearMarkupDownload(const fs::path& workFolder, const std::string& setupName) {
+    LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
+    std::error_code ec;
+    fs::remove(workFolder / setupName, ec);
+    fs::remove((workFolder / setupName).string() + ".xml", ec);
+}
 
-    if (cfg.loadSource == CConfigure::kFromMarkup) {
-        LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
-        std::error_code ec;
-        fs::remove(workFolder / setupName, ec);
-        fs::remove((workFolder / setupName).string() + ".xml", ec);
-    }
-
-    bool cdn = FuntionImpl::IsCdnUrl(url);
-    report("Download", "3.Downloading...", run.retryLabel);
-    DownloadWatch watch;
-    watch.stallMs = tuning.stallMs;
-    watch.noSpeedEventMs = tuning.noSpeedEventMs;
-    if (tuning.assumeOffline) watch.isNetworkAlive = [] { return false; };
-    watch.showProgress = [&w](int64_t done, int64_t total) { w.ShowDownloadProgress(done, total); };
-    const std::string toolkit = w.subPrograms.names().empty() ? "2" : "0";
-
+// Up to four attempts at the same URL; the result of the last.
+int DownloadWithRetries(const std::string& url, const std::string& path, const DownloadWatch& watch,
+                        const std::string& toolkit) {
     int r = 0;
     for (int n = 1; n <= 4; ++n) {
         report("Download", "IsToolKit", toolkit);
-        r = CDownLoadImpl::SuperDownloadFile(url, run.downloadPath, watch);
+        r = CDownLoadImpl::SuperDownloadFile(url, path, watch);
         if (r == 1 && n == 1) break;
         if (r == 1) {
             LOG(INFO) << "Success，The Retry Frequency is: " << n - 1;
@@ -278,6 +248,60 @@ int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
         LOG(INFO) << " The Retry Frequency is: " << n - 1;
         report("Download", "3.Downloading...", "AutoRetry");
     }
+    return r;
+}
+
+}  // namespace
+
+int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
+    using install_detail::SetupFileName;
+    using install_detail::WorkFolderBaseName;
+    CConfigure& cfg = *w.configure;
+    const uint64_t start = platform::tickCount();
+    report("DownloaderInfo", "BeginDownload001", "");
+    w.subProgramCounter = 0;
+    w.running = true;
+
+    RefreshConfiguration(w, cfg);
+
+    const std::string extraLabel = w.LabelText("Extra_download_url").value_or("");
+    InstallRun run{w, tuning, {}, {}, w.isRetry ? "Retry" : "First", 0};
+    // The installer runs with high rights and runs what it puts here: only a folder of ours
+    // alone will do (the window start made or replaced it already; this returns the same one).
+    const fs::path temp = platform::tempDirectory();
+    const fs::path workFolder =
+        temp.empty() ? fs::path()
+                     : platform::privateFolder(platform::longPath(temp) /
+                                               WorkFolderBaseName(extraLabel, cfg.Software_name));
+    if (workFolder.empty()) {
+        report("DownloaderInfo00", "DownloaderFailed", "Unknown");
+        return -1;
+    }
+    run.workFolder = workFolder.string();
+
+    std::string url = ChooseDownloadUrl(w, cfg);
+    LOG(INFO) << " Speed-Test Totally Take " << (platform::tickCount() - start) << " ms";
+    const uint64_t urlChosen = platform::tickCount();
+    GetIEProxyConfig();
+
+    const std::string setupName = SetupFileName(extraLabel, cfg.Software_version);
+    const bool setupProgram = FuntionImpl::IsSetupExe(cfg.Extra_download_url);
+    run.downloadPath = ((setupProgram ? workFolder : fs::path(w.downloadDirectory)) / setupName).string();
+    w.SetDownloadedSetupPath(run.downloadPath);
+    discardStaleDownload(run.downloadPath, cfg);
+
+    if (cfg.loadSource == CConfigure::kFromMarkup) ClearMarkupDownload(workFolder, setupName);
+
+    bool cdn = FuntionImpl::IsCdnUrl(url);
+    report("Download", "3.Downloading...", run.retryLabel);
+    DownloadWatch watch;
+    watch.stallMs = tuning.stallMs;
+    watch.noSpeedEventMs = tuning.noSpeedEventMs;
+    if (tuning.assumeOffline) watch.isNetworkAlive = [] { return false; };
+    watch.showProgress = [&w](int64_t done, int64_t total) { w.ShowDownloadProgress(done, total); };
+    const std::string toolkit = w.subPrograms.names().empty() ? "2" : "0";
+
+    int r = DownloadWithRetries(url, run.downloadPath, watch, toolkit);
 
     if (r == -4) {
         const auto other = std::find_if(cfg.candidateUrls.begin(), cfg.candidateUrls.end(),

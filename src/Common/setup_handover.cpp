@@ -105,6 +105,71 @@ platform::TrustResult systemError(std::string detail) {
     return result;
 }
 
+// Copies the first `size` bytes of `in` into `out`, telling `progress` as it goes. The kernel
+// copies where it can; a file system that cannot goes through a buffer. The reason when the copy
+// fails.
+std::optional<std::string> copyPieces(int in, int out, uint64_t size, CopyProgress& progress,
+                                      const HandoverOptions& options, const std::string& downloadPath,
+                                      const std::filesystem::path& copyPath) {
+    bool kernelCopy = true;
+    std::vector<uint8_t> buffer;
+    for (uint64_t copied = 0; copied < size;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyStep, size - copied));
+        ssize_t n = -1;
+        if (kernelCopy) {
+            loff_t from = static_cast<loff_t>(copied);
+            loff_t to = static_cast<loff_t>(copied);
+            n = ::copy_file_range(in, &from, out, &to, want, 0);
+            if (n < 0 &&
+                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            buffer.resize(want);
+            n = ::pread(in, buffer.data(), want, static_cast<off_t>(copied));
+            if (n > 0 &&
+                (::lseek(out, static_cast<off_t>(copied), SEEK_SET) < 0 ||
+                 !platform::writeAll(
+                     out, std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n))))) {
+                return "cannot write " + copyPath.string() + ": " + std::strerror(errno);
+            }
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            return downloadPath + " shrank or failed while being copied";
+        }
+        copied += static_cast<uint64_t>(n);
+        progress.advance(copied);
+        if (options.afterPiece)
+            options.afterPiece(copied);
+    }
+    return std::nullopt;
+}
+
+// How to digest the signed content of a file of `size` bytes read from `fd`, when it is signed.
+std::optional<platform::SignedDigestPlan> signedPlanOf(int fd, uint64_t size) {
+    auto plan = platform::signedDigestPlan(fd);
+    if (!plan || plan->fileSize != size)
+        return std::nullopt;
+    return plan;
+}
+
+// The signature check of the private copy, with the digest computed while it was written when
+// there is one (`signedDigest` null or empty: the check reads the copy itself).
+platform::TrustResult checkCopy(int fd, const std::filesystem::path& copyPath, const HandoverOptions& options,
+                                const platform::TrustAnchors& anchors,
+                                std::optional<platform::SignedContentDigest>* signedDigest) {
+    std::optional<platform::PrecomputedDigest> precomputed;
+    if (signedDigest && *signedDigest) {
+        if (auto value = (*signedDigest)->finish())
+            precomputed = platform::PrecomputedDigest{(*signedDigest)->plan(), std::move(*value)};
+    }
+    return platform::checkPrivateCopy(fd, copyPath, options.expectedPublisher, anchors,
+                                      precomputed ? &*precomputed : nullptr);
+}
+
 }  // namespace
 
 SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesystem::path& copyPath,
@@ -144,10 +209,7 @@ SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesyst
     // The plan comes from the download as it is now; should the copy end up signed otherwise,
     // the check finds the plans differ and reads the copy itself.
     std::optional<platform::SignedContentDigest> signedDigest;
-    if (!failure) {
-        if (auto plan = platform::signedDigestPlan(in.get()); plan && plan->fileSize == size)
-            signedDigest.emplace(std::move(*plan));
-    }
+    if (auto plan = failure ? std::nullopt : signedPlanOf(in.get(), size)) signedDigest.emplace(std::move(*plan));
 
     // Both digests read the copy, never the download: what runs is what they hashed.
     CopyProgress progress;
@@ -170,42 +232,9 @@ SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesyst
         });
     }
 
-    // The kernel copies where it can; a file system that cannot goes through a buffer.
-    bool kernelCopy = true;
-    std::vector<uint8_t> buffer;
-    for (uint64_t copied = 0; !failure && copied < size;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyStep, size - copied));
-        ssize_t n = -1;
-        if (kernelCopy) {
-            loff_t from = static_cast<loff_t>(copied);
-            loff_t to = static_cast<loff_t>(copied);
-            n = ::copy_file_range(in.get(), &from, out.get(), &to, want, 0);
-            if (n < 0 &&
-                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-                kernelCopy = false;
-                continue;
-            }
-        } else {
-            buffer.resize(want);
-            n = ::pread(in.get(), buffer.data(), want, static_cast<off_t>(copied));
-            if (n > 0 &&
-                (::lseek(out.get(), static_cast<off_t>(copied), SEEK_SET) < 0 ||
-                 !platform::writeAll(
-                     out.get(), std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n))))) {
-                dropCopy("cannot write " + copyPath.string() + ": " + std::strerror(errno));
-                break;
-            }
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            dropCopy(downloadPath + " shrank or failed while being copied");
-            break;
-        }
-        copied += static_cast<uint64_t>(n);
-        progress.advance(copied);
-        if (options.afterPiece)
-            options.afterPiece(copied);
+    if (!failure) {
+        if (auto why = copyPieces(in.get(), out.get(), size, progress, options, downloadPath, copyPath))
+            dropCopy(std::move(*why));
     }
     progress.end(failure.has_value());
     for (auto& t : threads)
@@ -220,13 +249,6 @@ SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesyst
     }
     if (options.md5 && md5Read)
         handover.md5 = md5.finishHex();
-    std::optional<platform::PrecomputedDigest> precomputed;
-    if (signedDigest && signedRead) {
-        if (auto value = signedDigest->finish())
-            precomputed = platform::PrecomputedDigest{signedDigest->plan(), std::move(*value)};
-    }
-    handover.trust =
-        platform::checkPrivateCopy(out.get(), copyPath, options.expectedPublisher, anchors.get(),
-                                   precomputed ? &*precomputed : nullptr);
+    handover.trust = checkCopy(out.get(), copyPath, options, anchors.get(), signedRead ? &signedDigest : nullptr);
     return handover;
 }

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <tuple>
 
-#include "FuntionImpl.h"
-#include "FuntionImplChannel.h"
 #include "Logging.h"
 #include "platform/Process.h"
 #include "report/IWebLog.h"
@@ -20,7 +18,7 @@ std::mutex& presetMutex() {
     return mutex;
 }
 // Guarded by presetMutex(). Leaked with the reporter: both live to the very end.
-std::optional<EventReporter::Settings>* g_preset = nullptr;
+std::function<EventReporter::Settings()>* g_preset = nullptr;
 bool g_instanceMade = false;
 
 void shutDownInstance() {
@@ -40,15 +38,6 @@ std::optional<std::string> formatBounded(size_t size, const char* format, Args..
 
 }  // namespace
 
-EventReporter::Settings EventReporter::defaultSettings() {
-    Settings settings;
-    settings.version = FuntionImpl::GetFileVersionString(platform::ownModulePath());
-    settings.osText =
-        FuntionImpl::GetOSVersionName() + (FuntionImpl::IsWow64() ? " 64bit" : " 32bit");
-    settings.localeText = FuntionImpl::GetUILanguageName();
-    return settings;
-}
-
 EventReporter::Settings EventReporter::recordOnly() {
     Settings settings;
     settings.sending = false;
@@ -56,25 +45,29 @@ EventReporter::Settings EventReporter::recordOnly() {
 }
 
 bool EventReporter::setUpInstance(const Settings& settings) {
+    return setUpInstance([settings] { return settings; });
+}
+
+bool EventReporter::setUpInstance(std::function<Settings()> makeSettings) {
     std::lock_guard<std::mutex> lock(presetMutex());
     if (g_instanceMade)
         return false;
     if (!g_preset)
-        g_preset = new std::optional<Settings>();
-    *g_preset = settings;
+        g_preset = new std::function<Settings()>();
+    *g_preset = std::move(makeSettings);
     return true;
 }
 
 EventReporter& EventReporter::instance() {
     static EventReporter* reporter = [] {
-        std::optional<Settings> settings;
+        std::function<Settings()> makeSettings;
         {
             std::lock_guard<std::mutex> lock(presetMutex());
             g_instanceMade = true;
             if (g_preset)
-                settings = *g_preset;
+                makeSettings = *g_preset;
         }
-        auto* made = new EventReporter(settings ? *settings : defaultSettings());
+        auto* made = new EventReporter(makeSettings ? makeSettings() : Settings());
         std::atexit(shutDownInstance);
         return made;
     }();
@@ -83,8 +76,6 @@ EventReporter& EventReporter::instance() {
 
 EventReporter::EventReporter(Settings settings) : m_settings(std::move(settings)) {
     std::tie(m_language, m_country) = splitLocale(m_settings.localeText);
-    // The channel table is made on first use; made now, it outlives the send thread at exit.
-    FuntionImpl::GetChannelLabel(0, std::string());
     if (!m_settings.sending)
         return;
 
@@ -240,10 +231,9 @@ bool EventReporter::stopping() {
     return m_stopping;
 }
 
-void EventReporter::setProductContext(int siteId, const std::string& softwareName,
-                                      const std::string& extraDownloadUrl, bool toolkitProduct) {
+void EventReporter::setProductContext(ProductContext context) {
     std::lock_guard<std::mutex> lock(m_contextMutex);
-    m_context = ProductContext{siteId, softwareName, extraDownloadUrl, toolkitProduct};
+    m_context = std::move(context);
 }
 
 bool EventReporter::waitUntilIdle(uint32_t timeoutMs) {
@@ -321,9 +311,9 @@ EventReporter::DimensionValues EventReporter::dimensionValues() {
     DimensionValues values;
     {
         std::lock_guard<std::mutex> lock(m_contextMutex);
-        values.siteId = m_context.siteId;
+        values.trafficType = m_context.trafficType;
+        values.channelLabel = m_context.channelLabel;
         values.softwareName = m_context.softwareName;
-        values.extraDownloadUrl = m_context.extraDownloadUrl;
         values.toolkitProduct = m_context.toolkitProduct;
     }
     values.version = m_settings.version;
@@ -353,19 +343,16 @@ int EventReporter::sendBoth(const PendingEvent& event) {
 }
 
 std::string EventReporter::uaDimensions(const DimensionValues& v) {
-    return "&cd1=" + v.version + "&cd2=" + FuntionImpl::GetTrafficType(v.siteId) +
-           "&cd3=" + FuntionImpl::GetChannelLabel(v.siteId, v.extraDownloadUrl) +
+    return "&cd1=" + v.version + "&cd2=" + v.trafficType + "&cd3=" + v.channelLabel +
            "&cd4=" + v.softwareName + "&cd5=" + v.country + "&cd6=" + v.language +
            "&cd7=" + v.osText + "&cd8=" + (v.toolkitProduct ? "0" : "1");
 }
 
 std::optional<std::string> EventReporter::ga4Dimensions(const DimensionValues& v) {
-    const std::string traffic = FuntionImpl::GetTrafficType(v.siteId);
-    const std::string channel = FuntionImpl::GetChannelLabel(v.siteId, v.extraDownloadUrl);
     return formatBounded(kGa4TextBytes,
                          "&ep.cd1=%s&ep.cd2=%s&ep.cd3=%s&ep.cd4=%s&ep.cd5=%s&ep.cd6=%s&ep.cd7=%s"
                          "&ep.cd8=%d",
-                         v.version.c_str(), traffic.c_str(), channel.c_str(),
+                         v.version.c_str(), v.trafficType.c_str(), v.channelLabel.c_str(),
                          v.softwareName.c_str(), v.country.c_str(), v.language.c_str(),
                          v.osText.c_str(), v.toolkitProduct ? 0 : 1);
 }

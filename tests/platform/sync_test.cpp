@@ -135,11 +135,11 @@ KV_TEST_CHILD(sync_grab_state) {
 
 class SyncTest : public testing::Test {
 protected:
-    void SetUp() override { setenv("KV_SYNC_DIR", (m_dir.path() / "sync").c_str(), 1); }
-    void TearDown() override { unsetenv("KV_SYNC_DIR"); }
+    void SetUp() override { m_syncDir.emplace("KV_SYNC_DIR", (m_dir.path() / "sync").c_str()); }
     std::filesystem::path file(const std::string& name) const { return m_dir.path() / name; }
 
     kvtest::TempDir m_dir;
+    std::optional<kvtest::ScopedEnv> m_syncDir;
 };
 
 TEST_F(SyncTest, MutexOfKilledHolderIsAcquiredAsAbandoned) {

@@ -12,6 +12,7 @@
 
 #include "Common/unattended.h"
 #include "platform/Resources.h"
+#include "FuntionImpl.h"
 #include "report/EventReporter.h"
 #include "report_env.h"
 
@@ -39,7 +40,7 @@ std::string md5Of(const fs::path& file) {
 // Runs the install in a process of its own, so that its reporter is the process reporter the
 // installer has, and writes what the run reported to args[1] once the send thread is idle.
 KV_TEST_CHILD(unattended_install) {
-    EventReporter::Settings settings = EventReporter::defaultSettings();
+    EventReporter::Settings settings = FuntionImpl::ReporterSettings();
     settings.version = "1.0.0.1";  // the installer's; this test program has no version of its own
     if (!EventReporter::setUpInstance(settings))
         return 90;

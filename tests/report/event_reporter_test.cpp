@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "FuntionImplChannel.h"
 #include "platform/Sync.h"
 #include "report/EventReporter.h"
 #include "report/MachineIdentity.h"
@@ -139,8 +140,8 @@ TEST(EventReporter, DimensionsFollowTheProductContextAtSendTime) {
 
     // Queued before the context is set, sent after it: the new context goes.
     reporter.report("Context", "QueuedEarly", "", false);
-    reporter.setProductContext(2, "Kestrova Editor",
-                               "https://files.kestrova.example/Setup_BING_1.exe", false);
+    reporter.setProductContext(FuntionImpl::ReportContext(
+        2, "Kestrova Editor", "https://files.kestrova.example/Setup_BING_1.exe", false));
     ASSERT_TRUE(reporter.waitUntilIdle(10000));
     auto ua = env.hits("ua", "QueuedEarly");
     ASSERT_EQ(ua.size(), 1u);
@@ -149,7 +150,7 @@ TEST(EventReporter, DimensionsFollowTheProductContextAtSendTime) {
         std::string::npos)
         << uaBody(ua[0]);
 
-    reporter.setProductContext(277, "Kestrova Toolkit", "", true);
+    reporter.setProductContext(FuntionImpl::ReportContext(277, "Kestrova Toolkit", "", true));
     ASSERT_EQ(reporter.report("Context", "Toolkit", "", true), 0);
     EXPECT_NE(uaBody(env.hits("ua", "Toolkit")[0]).find("&cd8=0"), std::string::npos);
     EXPECT_NE(env.hits("ga4", "Toolkit")[0]["query"].asString().find("&ep.cd4=Kestrova%20Toolkit&"),

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "FuntionImplChannel.h"
 #include "report/EventReporter.h"
 #include "report/MachineIdentity.h"
 #include "report/ReportPayloads.h"
@@ -265,8 +266,8 @@ TEST(MachineIdentity, GuidTextsAndBase64) {
 EventReporter::DimensionValues values(int siteId, const std::string& url) {
     EventReporter::DimensionValues v;
     v.version = "1.0.0.1";
-    v.siteId = siteId;
-    v.extraDownloadUrl = url;
+    v.trafficType = FuntionImpl::GetTrafficType(siteId);
+    v.channelLabel = FuntionImpl::GetChannelLabel(siteId, url);
     v.softwareName = siteId ? "Kestrova Editor" : "";
     v.country = "United States";
     v.language = "English";

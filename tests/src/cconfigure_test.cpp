@@ -230,13 +230,14 @@ TEST(PrintContent, LogsEveryFieldUnderItsTitle) {
 
 // The query's time is reported whatever the outcome; a refused connection keeps the test fast.
 TEST(GetDownloadInfoXml, FailedRequestReportsItsTimeAndKeepsNothing) {
-    setenv("KV_CONNECT_TO", ":443:127.0.0.1:1;:80:127.0.0.1:1", 1);
+    std::optional<kvtest::ScopedEnv> refused(std::in_place, "KV_CONNECT_TO",
+                                             ":443:127.0.0.1:1;:80:127.0.0.1:1");
     EventReporter::instance().clearEvents();
     CConfigure cfg(253, 1033, 55);
     cfg.is64BitSystem = [] { return false; };
     EXPECT_EQ(cfg.getDownloadInfoXml(true), 0);
     EXPECT_EQ(cfg.getDownloadInfoXml(false), 0);
-    unsetenv("KV_CONNECT_TO");
+    refused.reset();
     const auto events = EventReporter::instance().events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0], (ReportedEvent{"Other", "SyncGetCbsTime", "0", false}));

@@ -77,7 +77,8 @@ namespace {
 TEST(CLibcurlTool, VerifiesPeersAndHostNames) {
     kvtest::VendorSim sim(R"({ "hosts": { "update.kestrova.example": "update" },
         "update": { "replies": [ { "match": {}, "fields": [["Md5", "abc"]] } ] } })");
-    setenv("KV_CONNECT_TO", sim.connectTo().c_str(), 1);
+    kvtest::ScopedEnv connectTo("KV_CONNECT_TO", sim.connectTo().c_str());
+    kvtest::EnvGuard caBundle({"KV_CA_BUNDLE"});
     struct Case {
         const char* url;
         bool trust;
@@ -108,7 +109,6 @@ TEST(CLibcurlTool, VerifiesPeersAndHostNames) {
                                 sim.caBundle().c_str()),
               CURLE_OK)
         << "a caller's own bundle is trusted";
-    unsetenv("KV_CONNECT_TO");
 }
 
 }  // namespace

@@ -75,15 +75,15 @@ protected:
     void SetUp() override {
         if (!kvtest::Nginx::available())
             GTEST_SKIP() << "nginx is not installed";
-        setenv("KV_SYNC_DIR", (m_work.path() / "sync").c_str(), 1);
+        m_syncDir.emplace("KV_SYNC_DIR", (m_work.path() / "sync").c_str());
         fs::create_directories(m_work.path() / "sync");
         EventReporter::instance().clearEvents();
     }
-    void TearDown() override { unsetenv("KV_SYNC_DIR"); }
 
     fs::path out(const std::string& name) const { return m_work.path() / name; }
 
     kvtest::TempDir m_work;
+    std::optional<kvtest::ScopedEnv> m_syncDir;
 };
 
 TEST_F(DownloadEngine, ByteExactForEverySegmentLayout) {

@@ -21,12 +21,7 @@ class DownloadFaults : public ::testing::Test {
 protected:
     void SetUp() override {
         kvtest::writeRandomFile(m_dir.path() / "src.bin", m_size, 77);
-        setenv("KV_SYNC_DIR", m_dir.path().c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("KV_CONNECT_TO");
-        unsetenv("KV_CA_BUNDLE");
-        unsetenv("KV_SYNC_DIR");
+        m_syncDir.emplace("KV_SYNC_DIR", m_dir.path().c_str());
     }
 
     std::string fixture(const std::string& faults) const {
@@ -41,8 +36,8 @@ protected:
             m_sim->setFixture(fixture(faults));
         } else {
             m_sim = std::make_unique<kvtest::VendorSim>(fixture(faults));
-            setenv("KV_CONNECT_TO", m_sim->connectTo().c_str(), 1);
-            setenv("KV_CA_BUNDLE", m_sim->caBundle().c_str(), 1);
+            m_connectTo.emplace("KV_CONNECT_TO", m_sim->connectTo().c_str());
+            m_caBundle.emplace("KV_CA_BUNDLE", m_sim->caBundle().c_str());
         }
         watch.isNetworkAlive = [] { return true; };
         return CDownLoadImpl::SuperDownloadFile("https://" + host + "/f.exe",
@@ -61,6 +56,9 @@ protected:
     }
 
     kvtest::TempDir m_dir;
+    std::optional<kvtest::ScopedEnv> m_syncDir;
+    std::optional<kvtest::ScopedEnv> m_connectTo;
+    std::optional<kvtest::ScopedEnv> m_caBundle;
     int64_t m_size = 2 * 1048576 + 4321;
     std::unique_ptr<kvtest::VendorSim> m_sim;
 };

@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "Common/host_probes.h"
 #include "platform/CommandLine.h"
 #include "report/EventReporter.h"
 #include "test_support.h"

@@ -37,13 +37,10 @@ TEST(Logging, CrashHandlerLogsTheReasonAndAborts) {
     // Logging from a crash handler is not signal-safe by nature; the thread sanitizer would stop
     // the child at its first allocation there instead of letting it write the reason.
     const char* old = std::getenv("TSAN_OPTIONS");
-    const std::string saved = old ? old : "";
-    setenv("TSAN_OPTIONS", (saved + ":report_signal_unsafe=0").c_str(), 1);
+    const std::string options = std::string(old ? old : "") + ":report_signal_unsafe=0";
+    std::optional<kvtest::ScopedEnv> tsan(std::in_place, "TSAN_OPTIONS", options.c_str());
     auto result = kvtest::runProgram("/proc/self/exe", {"--kv-test-child", "crash"});
-    if (old)
-        setenv("TSAN_OPTIONS", saved.c_str(), 1);
-    else
-        unsetenv("TSAN_OPTIONS");
+    tsan.reset();
     EXPECT_NE(result.exitCode, 0);
     EXPECT_NE(result.output.find("CRASH HANDLED"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("SIGSEGV"), std::string::npos) << result.output;

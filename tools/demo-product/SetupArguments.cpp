@@ -1,20 +1,11 @@
 #include "SetupArguments.h"
 
+#include "TextUtil.h"
+
 namespace demo {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 std::string withSlashes(std::string_view text) {
     std::string path(text);

@@ -33,6 +33,7 @@
 #include "FuntionImplSignature.h"
 #include "Logging.h"
 #include "platform/System.h"
+#include "Common/host_probes.h"
 #include "Common/setup_handover.h"
 #include "Common/skin_labels.h"
 #include "Common/skin_probe.h"
@@ -167,7 +168,7 @@ int probe() {
 
 int event(const std::string& category, const std::string& action, const std::string& label, bool now) {
     // The hits carry the installer's version: kvdiag has none of its own.
-    EventReporter::Settings settings = EventReporter::defaultSettings();
+    EventReporter::Settings settings = FuntionImpl::ReporterSettings();
     settings.version = FuntionImpl::GetFileVersionString(besideMe("kvdownloader"));
     EventReporter::setUpInstance(settings);
     EventReporter& reporter = EventReporter::instance();

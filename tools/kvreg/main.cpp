@@ -16,6 +16,7 @@
 
 #include "Logging.h"
 #include "platform/Registry.h"
+#include "TextUtil.h"
 
 namespace {
 
@@ -67,17 +68,6 @@ int syntaxError(std::string_view detail) {
     return 1;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 struct Options {
     std::string command;  // "query", "add" or "delete", lower case
     Hive hive = Hive::LocalMachine;
@@ -94,10 +84,7 @@ struct Options {
 std::string optionWord(std::string_view arg) {
     if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-'))
         return {};
-    std::string word(arg.substr(1));
-    for (char& c : word)
-        c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    return word;
+    return asciiLower(arg.substr(1));
 }
 
 // Fills `options` from the arguments; returns what is wrong with them, or empty.

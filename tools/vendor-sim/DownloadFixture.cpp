@@ -65,7 +65,7 @@ bool normalizeKey(const std::string& key, std::string& normalized) {
     for (char c : path)
         if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '?' || c == '#')
             return false;
-    normalized = toLower(host) + path;
+    normalized = asciiLower(host) + path;
     return true;
 }
 

@@ -85,7 +85,7 @@ std::shared_ptr<const Fixture> parseFixture(const std::string& text, const Servi
                 error = "hosts: \"" + host + "\" must name a known service";
                 return nullptr;
             }
-            std::string lower = toLower(host);
+            std::string lower = asciiLower(host);
             if (fixture->hosts.count(lower)) {
                 error = "hosts: \"" + host + "\" is listed twice";
                 return nullptr;

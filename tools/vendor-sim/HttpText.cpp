@@ -5,16 +5,6 @@
 namespace vsim {
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool isAsciiAlpha(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -30,8 +20,8 @@ std::string percentDecode(std::string_view text, bool plusIsSpace) {
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '%' && i + 2 < text.size()) {
-            int hi = hexValue(text[i + 1]);
-            int lo = hexValue(text[i + 2]);
+            int hi = hexDigitValue(text[i + 1]);
+            int lo = hexDigitValue(text[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 out.push_back(static_cast<char>(hi * 16 + lo));
                 i += 2;
@@ -71,14 +61,6 @@ std::optional<std::string> queryValue(const QueryParams& params, std::string_vie
     return std::nullopt;
 }
 
-std::string toLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 std::string normalizeHost(std::string_view hostHeader) {
     std::string_view host = hostHeader;
     while (!host.empty() && (host.front() == ' ' || host.front() == '\t'))
@@ -87,7 +69,7 @@ std::string normalizeHost(std::string_view hostHeader) {
         host.remove_suffix(1);
     if (!host.empty() && host.front() == '[') {
         size_t close = host.find(']');
-        return toLower(close == std::string_view::npos ? host.substr(1)
+        return asciiLower(close == std::string_view::npos ? host.substr(1)
                                                        : host.substr(1, close - 1));
     }
     size_t colon = host.rfind(':');
@@ -96,7 +78,7 @@ std::string normalizeHost(std::string_view hostHeader) {
     // A fully qualified name with its root dot names the same host.
     if (!host.empty() && host.back() == '.')
         host.remove_suffix(1);
-    return toLower(host);
+    return asciiLower(host);
 }
 
 bool isDnsName(std::string_view name) {
@@ -157,44 +139,6 @@ bool isXmlName(std::string_view name) {
     for (char c : name)
         if (!isAsciiAlpha(c) && !isAsciiDigit(c) && c != '_' && c != '-' && c != '.')
             return false;
-    return true;
-}
-
-bool isValidUtf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length;
-        uint32_t cp;
-        if ((byte & 0xE0) == 0xC0) {
-            length = 2;
-            cp = byte & 0x1F;
-        } else if ((byte & 0xF0) == 0xE0) {
-            length = 3;
-            cp = byte & 0x0F;
-        } else if ((byte & 0xF8) == 0xF0) {
-            length = 4;
-            cp = byte & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        static const uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += length;
-    }
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "TextUtil.h"
+
 namespace vsim {
 
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
@@ -29,7 +31,6 @@ std::string normalizeHost(std::string_view hostHeader);
 // digits and "-" joined by ".", at most 253 characters.
 bool isDnsName(std::string_view name);
 
-std::string toLower(std::string_view text);
 
 // Text escaped for XML character data and attribute values.
 std::string xmlEscape(std::string_view text);
@@ -38,8 +39,6 @@ std::string xmlEscape(std::string_view text);
 // a digit, "-" or ".").
 bool isXmlName(std::string_view name);
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view text);
 
 std::string base64(std::string_view bytes);
 

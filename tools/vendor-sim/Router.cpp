@@ -55,8 +55,8 @@ void lowerHeaderNamesIfMarked(httplib::Response& response) {
         return;
     httplib::Headers lowered;
     for (const auto& [name, value] : response.headers)
-        if (toLower(name) != toLower(kLowercaseMarker))
-            lowered.emplace(toLower(name), value);
+        if (asciiLower(name) != asciiLower(kLowercaseMarker))
+            lowered.emplace(asciiLower(name), value);
     response.headers = std::move(lowered);
 }
 

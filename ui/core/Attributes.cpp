@@ -5,13 +5,10 @@
 #include <set>
 
 #include "Logging.h"
+#include "TextUtil.h"
 
 namespace ui {
 namespace {
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
 
 std::optional<std::vector<int>> parseInts(std::string_view text, size_t count) {
     std::vector<int> values;
@@ -33,29 +30,15 @@ std::optional<std::vector<int>> parseInts(std::string_view text, size_t count) {
 }  // namespace
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
+    return equalsNoCase(a, b);
 }
 
 std::string ToLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = lower(c);
-    return out;
+    return asciiLower(text);
 }
 
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' ||
-                             text.front() == '\r'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' ||
-                             text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
+    return trimBlanks(text);
 }
 
 std::optional<int> ParseInt(std::string_view text) {
@@ -82,7 +65,7 @@ std::optional<Color> ParseColor(std::string_view text) {
     text = Trim(text);
     if (!text.empty() && text.front() == '#')
         text.remove_prefix(1);
-    else if (text.size() > 2 && text[0] == '0' && lower(text[1]) == 'x')
+    else if (text.size() > 2 && text[0] == '0' && asciiLower(text[1]) == 'x')
         text.remove_prefix(2);
     else
         return std::nullopt;

@@ -3,6 +3,7 @@
 #include <zip.h>
 
 #include "Logging.h"
+#include "TextUtil.h"
 
 namespace ui {
 namespace {
@@ -25,7 +26,7 @@ std::string ZipArchive::NormalizeName(std::string_view name) {
     out.reserve(name.size());
     for (char c : name) {
         if (c == '\\') c = '/';
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        c = asciiLower(c);
         if (c == '/' && (out.empty() || out.back() == '/')) continue;
         out.push_back(c);
     }

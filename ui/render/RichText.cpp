@@ -1,4 +1,5 @@
 #include "ui/RichText.h"
+#include "TextUtil.h"
 
 #include <charconv>
 #include <optional>
@@ -198,27 +199,9 @@ std::string MakeValidUtf8(std::string_view in) {
     out.reserve(in.size());
     size_t i = 0;
     while (i < in.size()) {
-        const auto c = static_cast<unsigned char>(in[i]);
-        size_t len = 0;
-        uint32_t cp = 0;
-        if (c < 0x80)
-            len = 1, cp = c;
-        else if ((c & 0xE0) == 0xC0)
-            len = 2, cp = c & 0x1F;
-        else if ((c & 0xF0) == 0xE0)
-            len = 3, cp = c & 0x0F;
-        else if ((c & 0xF8) == 0xF0)
-            len = 4, cp = c & 0x07;
-        bool ok = len > 0 && i + len <= in.size();
-        for (size_t k = 1; ok && k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(in[i + k]);
-            ok = (cc & 0xC0) == 0x80;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are as invalid as bad bytes.
-        static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-        ok = ok && cp >= kMin[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        if (ok && cp != 0) {
+        // A NUL would end the text for Pango: it is as invalid as a bad byte.
+        const size_t len = in[i] == '\0' ? 0 : utf8SequenceLength(in.substr(i));
+        if (len > 0) {
             out.append(in.substr(i, len));
             i += len;
         } else {

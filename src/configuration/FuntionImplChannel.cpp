@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Logging.h"
+#include "TextUtil.h"
 
 namespace FuntionImpl {
 namespace {
@@ -142,15 +143,6 @@ const std::vector<Row>& channelRows() {
     return rows;
 }
 
-std::string asciiLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
-
 }  // namespace
 
 std::string GetTrafficType(int siteId) {
@@ -173,6 +165,12 @@ std::string GetChannelLabel(int siteId, const std::string& extraUrl) {
         return row.label;
     }
     return std::to_string(siteId);
+}
+
+EventReporter::ProductContext ReportContext(int siteId, const std::string& softwareName,
+                                            const std::string& extraUrl, bool toolkitProduct) {
+    return {GetTrafficType(siteId), GetChannelLabel(siteId, extraUrl), softwareName,
+            toolkitProduct};
 }
 
 }  // namespace FuntionImpl

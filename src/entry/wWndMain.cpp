@@ -6,8 +6,10 @@
 
 #include "Common/skin_probe.h"
 #include "Common/unattended.h"
+#include "FuntionImpl.h"
 #include "Logging.h"
 #include "platform/Resources.h"
+#include "report/EventReporter.h"
 
 namespace {
 
@@ -43,6 +45,7 @@ int wWinMain(const std::string& commandLine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    EventReporter::setUpInstance(&FuntionImpl::ReporterSettings);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (IsUnattendedCommand(args)) {
         std::string error;

@@ -4,16 +4,9 @@
 
 #include <vector>
 
+#include "TextUtil.h"
+
 namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -65,7 +58,7 @@ std::optional<std::string> findHeaderField(std::string_view block, std::string_v
     for (std::string_view line : lines(block)) {
         const size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        if (equalsIgnoreCase(trim(line.substr(0, colon)), name))
+        if (equalsNoCase(trim(line.substr(0, colon)), name))
             return std::string(trim(line.substr(colon + 1)));
     }
     return std::nullopt;
@@ -73,7 +66,7 @@ std::optional<std::string> findHeaderField(std::string_view block, std::string_v
 
 std::optional<ContentRange> parseContentRange(std::string_view value) {
     value = trim(value);
-    if (value.size() < 6 || !equalsIgnoreCase(value.substr(0, 6), "bytes ")) return std::nullopt;
+    if (value.size() < 6 || !equalsNoCase(value.substr(0, 6), "bytes ")) return std::nullopt;
     value.remove_prefix(6);
     const size_t dash = value.find('-');
     const size_t slash = value.find('/');

@@ -14,9 +14,6 @@
 #include "platform/Paths.h"
 #include "platform/System.h"
 #include "report/EventReporter.h"
-#include "ui/Host.h"
-#include "ui/MarkupLoader.h"
-#include "ui/ZipArchive.h"
 
 namespace FuntionImpl {
 namespace {
@@ -26,8 +23,6 @@ namespace fs = std::filesystem;
 // Resources as kvres attaches them to the installer.
 constexpr const char* kVersionType = "VERSION";
 constexpr uint32_t kVersionId = 1;
-constexpr const char* kSkinType = "ZIPRES";
-constexpr uint32_t kSkinId = 138;
 
 constexpr const char* kCurrentVersionKeys[] = {
     "SOFTWARE\\WOW6432Node\\Microsoft\\Windows NT\\CurrentVersion",
@@ -58,10 +53,6 @@ size_t codePointCount(std::string_view text) {
     return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }));
-}
-
-std::string boolText(bool value) {
-    return value ? "true" : "false";
 }
 
 // A value whose key or value may be missing, without the empty-string fold of ReadRegString.
@@ -246,22 +237,20 @@ bool IsWindows11() {
     return false;
 }
 
+EventReporter::Settings ReporterSettings() {
+    EventReporter::Settings settings;
+    settings.version = GetFileVersionString(platform::ownModulePath());
+    settings.osText = GetOSVersionName() + (IsWow64() ? " 64bit" : " 32bit");
+    settings.localeText = GetUILanguageName();
+    return settings;
+}
+
 std::string GetUILanguageName() {
     return UILanguageName(platform::userUiLanguageId());
 }
 
 bool IsWow64() {
     return platform::is64BitOs();
-}
-
-double GetScreenScale(int& physicalWidth, int& physicalHeight) {
-    // The window host measured the primary monitor when it started; without one (no display)
-    // there is nothing to measure.
-    const ui::HostBackend* host = ui::GetHostBackend();
-    const ui::ScreenMetrics screen = host ? host->GetScreenMetrics() : ui::ScreenMetrics();
-    physicalWidth = screen.pixels.cx;
-    physicalHeight = screen.pixels.cy;
-    return screen.scale;
 }
 
 std::string GetFileVersionString(const fs::path& file) {
@@ -310,45 +299,6 @@ size_t ReplaceAll(std::string& text, std::string_view pattern, std::string_view 
     return count;
 }
 
-std::string GetLanguageText(const ui::ZipArchive& package, std::string_view section,
-                            std::string_view key, int languageIndex) {
-    const char* fileName = LanguageRowFor(languageIndex).fileName;
-    if (*fileName == '\0')
-        return {};
-    const std::string entry = std::string("language\\") + fileName;
-    std::string error;
-    const auto text = package.UnzipText(entry, &error);
-    if (!text) {
-        LOG(INFO) << " GetLanguageText cannot read " << entry << ": " << error;
-        return {};
-    }
-    const ui::MarkupDocument doc = ui::MarkupLoader(nullptr).LoadFromText(*text, entry);
-    if (!doc.root) {
-        LOG(INFO) << " GetLanguageText cannot parse " << entry;
-        return {};
-    }
-    for (const auto& [name, value] : doc.ChildTexts(section))
-        if (name == key)
-            return sanitizeUtf8(value);
-    return {};
-}
-
-std::string GetLanguageText(std::string_view section, std::string_view key, int languageIndex) {
-    const platform::ResourceTable resources = platform::readOwnResources();
-    const auto* skin = resources.find(kSkinType, kSkinId);
-    if (!skin) {
-        LOG(INFO) << " GetLanguageText: the program carries no skin package";
-        return {};
-    }
-    std::string error;
-    auto package = ui::ZipArchive::OpenFromMemory(skin->data, &error);
-    if (!package) {
-        LOG(INFO) << " GetLanguageText: the skin package does not open: " << error;
-        return {};
-    }
-    return GetLanguageText(*package, section, key, languageIndex);
-}
-
 std::string GetDotNetVersion() {
     return ReadRegString(platform::Hive::LocalMachine, kDotNetKey, "Version");
 }
@@ -379,10 +329,6 @@ bool WillShowNetFrameCheck(const fs::path& dir) {
 
 bool IsSetupExe(std::string_view fileName) {
     return fileName.size() >= 4 && fileName.ends_with(".exe");
-}
-
-bool IsCdnUrl(std::string_view url) {
-    return url.find("cdn.") != std::string_view::npos || url.find("dl.") != std::string_view::npos;
 }
 
 int StartTargetMainExe(std::string_view quotedPath, int mode) {
@@ -430,25 +376,6 @@ int StartTargetMainExe(std::string_view quotedPath, int mode) {
         return startFailed("3", hasExecuteBit(program) ? kErrorGenFailure : kErrorAccessDenied);
     }
     return 0;
-}
-
-std::vector<std::pair<std::string, std::string>> ProbeReport(const fs::path& program) {
-    int width = 0;
-    int height = 0;
-    const double scale = GetScreenScale(width, height);
-    char scaleText[64];
-    std::snprintf(scaleText, sizeof scaleText, "%.2f (%d x %d)", scale, width, height);
-    const fs::path versioned = program.empty() ? platform::ownModulePath() : program;
-    return {
-        {"GetOSVersionName", GetOSVersionName()},
-        {"IsWindows11", boolText(IsWindows11())},
-        {"GetUILanguageName", GetUILanguageName()},
-        {"IsWow64", boolText(IsWow64())},
-        {"GetScreenScale", scaleText},
-        {"GetFileVersionString",
-         versioned.empty() ? std::string() : GetFileVersionString(versioned)},
-        {"GetDotNetVersion", GetDotNetVersion()},
-    };
 }
 
 }  // namespace FuntionImpl

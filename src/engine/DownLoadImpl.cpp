@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "CDownloader.h"
-#include "FuntionImpl.h"
+#include "CdnUrl.h"
 #include "Logging.h"
 #include "platform/FileIo.h"
 #include "platform/Network.h"
@@ -56,6 +56,54 @@ private:
     std::unique_ptr<platform::NamedMutex> m_mutex;
 };
 
+// An earlier download whose size differs from the remote file's is of another file: it goes,
+// with its task file.
+void discardMismatchedDownload(const std::string& url, const std::string& localPath,
+                               const std::string& taskFile, uint64_t setupDeadline) {
+    if (platform::fileSize64(localPath) < 0)
+        return;
+    CDownloadTaskManager probe(url, "", "");
+    probe.setDeadline(setupDeadline);
+    CURLcode rc = CURLE_OK;
+    const int64_t remote = probe.getContentLength(rc);
+    // A probe that learned nothing (a network hiccup) is no reason to throw away what was
+    // downloaded; set-up then fails on its own and the next attempt resumes.
+    if (remote > 0 && remote != platform::fileSize64(localPath)) {
+        std::error_code ec;
+        std::filesystem::remove(localPath, ec);
+        std::filesystem::remove(taskFile, ec);
+    }
+}
+
+// The ending of a download whose driver stopped by itself: complete and cleanly closed, or no
+// download; the speed events of a transfer that ran.
+int completeDownload(CDownloader& downloader, const DownloadWatch& watch, bool cdn, double lowest,
+                     double highest) {
+    downloader.waitForDriver();
+    downloader.updateDownloadInfo();
+    const DownloadInfo final = downloader.getDownloadInfo();
+    // A file whose close failed may not hold what was written: it is no download.
+    if (final.downloaded < downloader.contentLength() || !downloader.fileClosedCleanly())
+        return CDownLoadImpl::kInitFailed;
+    if (!downloader.started()) {
+        if (watch.showProgress)
+            watch.showProgress(downloader.contentLength(), downloader.contentLength());
+        return CDownLoadImpl::kDownloaded;
+    }
+    const std::string average =
+        truncatedRate(static_cast<double>(final.averageBytesPerSecond) / 1048576, "%.1fMB/s");
+    LOG(INFO) << " Average speed: " << average;
+    auto& reporter = EventReporter::instance();
+    reporter.report("DownloadSpeed", cdn ? "CDN" : "Server", average, false);
+    reporter.report("DownloaderInfo", "TotalRequestTimes", std::to_string(final.requestCount), false);
+    const std::string minText = truncatedRate(lowest, "%.1f MB/s");
+    const std::string maxText = truncatedRate(highest, "%.1f MB/s");
+    reporter.report("DownloaderInfo00", "DownloadRateMin", minText, false);
+    reporter.report("DownloaderInfo00", "DownloadRateMax", maxText, false);
+    LOG(INFO) << " Download speed range " << minText << " - " << maxText;
+    return CDownLoadImpl::kDownloaded;
+}
+
 }  // namespace
 
 int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& localPath,
@@ -71,19 +119,7 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
     }
 
     const uint64_t setupDeadline = platform::tickCount() + watch.setupLimitMs;
-    if (platform::fileSize64(localPath) >= 0) {
-        CDownloadTaskManager probe(url, "", "");
-        probe.setDeadline(setupDeadline);
-        CURLcode rc = CURLE_OK;
-        const int64_t remote = probe.getContentLength(rc);
-        // A probe that learned nothing (a network hiccup) is no reason to throw away what was
-        // downloaded; set-up then fails on its own and the next attempt resumes.
-        if (remote > 0 && remote != platform::fileSize64(localPath)) {
-            std::error_code ec;
-            std::filesystem::remove(localPath, ec);
-            std::filesystem::remove(taskFile, ec);
-        }
-    }
+    discardMismatchedDownload(url, localPath, taskFile, setupDeadline);
 
     CDownloader downloader(url, localPath, taskFile, watch.workers);
     downloader.setSetupDeadline(setupDeadline);
@@ -107,6 +143,7 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
         downloader.waitForDriver();
         return result;
     };
+    // Ends by a watchdog (network, stall, CDN requests) or when the driver has stopped.
     while (true) {
         if (!alive())
             return stop(kNoNetwork);
@@ -134,38 +171,13 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& url, const std::string& 
                       << downloader.tasksCount();
             return stop(kTooManyCdnRequests);
         }
-        if (downloader.runState() != CDownloader::kStopped) {
-            if (watch.showProgress)
-                watch.showProgress(info.downloaded, downloader.contentLength());
-            std::this_thread::sleep_for(std::chrono::milliseconds(watch.passSleepMs));
-            continue;
-        }
-
-        downloader.waitForDriver();
-        downloader.updateDownloadInfo();
-        const DownloadInfo final = downloader.getDownloadInfo();
-        // A file whose close failed may not hold what was written: it is no download.
-        if (final.downloaded < downloader.contentLength() || !downloader.fileClosedCleanly())
-            return kInitFailed;
-        if (!downloader.started()) {
-            if (watch.showProgress)
-                watch.showProgress(downloader.contentLength(), downloader.contentLength());
-            return kDownloaded;
-        }
-        const std::string average =
-            truncatedRate(static_cast<double>(final.averageBytesPerSecond) / 1048576, "%.1fMB/s");
-        LOG(INFO) << " Average speed: " << average;
-        auto& reporter = EventReporter::instance();
-        reporter.report("DownloadSpeed", cdn ? "CDN" : "Server", average, false);
-        reporter.report("DownloaderInfo", "TotalRequestTimes", std::to_string(final.requestCount),
-                        false);
-        const std::string minText = truncatedRate(lowest, "%.1f MB/s");
-        const std::string maxText = truncatedRate(highest, "%.1f MB/s");
-        reporter.report("DownloaderInfo00", "DownloadRateMin", minText, false);
-        reporter.report("DownloaderInfo00", "DownloadRateMax", maxText, false);
-        LOG(INFO) << " Download speed range " << minText << " - " << maxText;
-        return kDownloaded;
+        if (downloader.runState() == CDownloader::kStopped)
+            break;
+        if (watch.showProgress)
+            watch.showProgress(info.downloaded, downloader.contentLength());
+        std::this_thread::sleep_for(std::chrono::milliseconds(watch.passSleepMs));
     }
+    return completeDownload(downloader, watch, cdn, lowest, highest);
 }
 
 std::string CDownLoadImpl::md5OfFile(const std::string& path) {

@@ -17,13 +17,11 @@
 #include <utility>
 #include <vector>
 
+#include "CdnUrl.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
 #include "platform/Resources.h"
-
-namespace ui {
-class ZipArchive;
-}
+#include "report/EventReporter.h"
 
 namespace FuntionImpl {
 
@@ -101,10 +99,6 @@ std::string GetUILanguageName();
 // Windows"; this build's answer is about the system it runs on).
 bool IsWow64();
 
-// Display scale and pixel size of the primary monitor, as the window host measured them; 1.0 and
-// both sizes 0 when no host with a display runs.
-double GetScreenScale(int& physicalWidth, int& physicalHeight);
-
 // "%d.%d.%d.%d" of the file version resource of a program built by this project; "" for any
 // other file and on any failure.
 std::string GetFileVersionString(const std::filesystem::path& file);
@@ -132,13 +126,6 @@ int64_t GetFileSize64(const std::filesystem::path& path);
 // replacement; the number of replacements. 0 when the text or the pattern is empty.
 size_t ReplaceAll(std::string& text, std::string_view pattern, std::string_view replacement);
 
-// The text attribute of the element named `key` (name attribute) directly inside the first
-// element named `section` anywhere in the language file of `languageIndex` ("language\" + the
-// table's file name) of the skin package; "" when the file, the section or the key is missing.
-std::string GetLanguageText(const ui::ZipArchive& package, std::string_view section,
-                            std::string_view key, int languageIndex);
-// The same in the skin package of the running program (resource ZIPRES 138).
-std::string GetLanguageText(std::string_view section, std::string_view key, int languageIndex);
 
 // HKLM "SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Client" value "Version"; "" when absent.
 std::string GetDotNetVersion();
@@ -152,8 +139,6 @@ bool WillShowNetFrameCheck(const std::filesystem::path& dir);
 // The name ends in ".exe", exactly (case matters); false for names shorter than four characters.
 bool IsSetupExe(std::string_view fileName);
 
-// A content-delivery URL: contains "cdn." or "dl." (case-sensitive).
-bool IsCdnUrl(std::string_view url);
 
 // Starts the installed product. `quotedPath` is the program's path in double quotes (a path
 // without them is taken as it is). Mode 0 opens it with the desktop's handler; any other mode
@@ -162,9 +147,9 @@ bool IsCdnUrl(std::string_view url);
 // (2 missing, 5 not executable, 123 a path the command line cannot carry, 31 other failures).
 int StartTargetMainExe(std::string_view quotedPath, int mode);
 
-// Every probe's name and answer on this machine, for diagnostics. The file version is that of
-// `program`, or of the running program when it is empty.
-std::vector<std::pair<std::string, std::string>> ProbeReport(
-    const std::filesystem::path& program = {});
+
+// The usage reporter's settings for the running program: its version, OS text and locale;
+// sending on. The program hands them to the reporter before its first use.
+EventReporter::Settings ReporterSettings();
 
 }  // namespace FuntionImpl

@@ -6,17 +6,21 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "CConfigure.h"
 #include "Common/console_presenter.h"
+#include "Common/host_probes.h"
 #include "Common/install_session.h"
 #include "Common/install_worker.h"
 #include "Common/side_queries.h"
 #include "Common/skin_labels.h"
 #include "Common/skin_probe.h"
 #include "FuntionImpl.h"
+#include "FuntionImplChannel.h"
 #include "FuntionImplFirewall.h"
 #include "LanguageTable.h"
 #include "Logging.h"
@@ -82,6 +86,103 @@ std::string launchTarget(const std::string& installPath, const CConfigure& cfg) 
     return FuntionImpl::FindFileInSubdirs(folder, cfg.Process_name).string();
 }
 
+struct SkinParts {
+    std::shared_ptr<const ui::ZipArchive> skin;
+    std::map<std::string, std::string> labels;
+};
+
+// The embedded skin package and its product configuration; nullopt, said on `out`, without them.
+std::optional<SkinParts> OpenSkinPackage(const platform::ResourceTable& resources, std::ostream& out) {
+    const platform::ResourceEntry* skinResource = resources.find(kSkinResourceType, kSkinResourceId);
+    if (!skinResource || skinResource->data.empty()) {
+        out << "This installer carries no skin package." << std::endl;
+        return std::nullopt;
+    }
+    std::string error;
+    std::shared_ptr<const ui::ZipArchive> skin = ui::ZipArchive::OpenFromMemory(skinResource->data, &error);
+    if (!skin) {
+        out << "The skin package does not open: " << error << std::endl;
+        return std::nullopt;
+    }
+    const auto configureXml = skin->UnzipText(kConfigureEntry, &error);
+    auto labels = configureXml ? ReadLabelTexts(*configureXml) : std::nullopt;
+    if (!labels) {
+        out << "The skin package has no readable product configuration (" << kConfigureEntry << ")." << std::endl;
+        return std::nullopt;
+    }
+    return SkinParts{std::move(skin), std::move(*labels)};
+}
+
+struct ProductLabels {
+    int siteId = 0;
+    int languageId = 0;
+    std::string softwareName;
+    std::string extraUrl;
+};
+
+// What the main window does when it starts: its controls reset and the product's labels read.
+ProductLabels StartLikeTheWindow(ConsolePresenter& w) {
+    auto label = [&w](std::string_view name) { return w.LabelText(name).value_or(""); };
+    w.running = false;
+    w.spTracking = true;
+    w.isRetry = false;
+    for (const char* name : {"text_fail_retry", "text_fail_advice", "img_warning"}) w.SetControlVisible(name, false);
+    w.SetUrlUsed("");
+    w.downloaderId = parseDecimalInt(label("Downloader_id"));
+    ProductLabels product;
+    product.siteId = parseDecimalInt(label("Site_id"));
+    product.languageId = parseDecimalInt(label("Language_id"));
+    w.needStart = parseDecimalInt(label("NeedStart_flag"));
+    product.softwareName = label("Software_name");
+    product.extraUrl = label("Extra_download_url");
+    EventReporter::instance().setProductContext(FuntionImpl::ReportContext(
+        product.siteId, product.softwareName, product.extraUrl, w.downloaderId == 277 || w.downloaderId == 278));
+    return product;
+}
+
+// The launch events and the interface language, as the window reports them when it shows.
+void ReportLaunch(ConsolePresenter& w, const ProductLabels& product, const std::string& self,
+                  const UnattendedOptions& options, uint64_t shownAt) {
+    LOG(INFO) << " Downloader version: " << FuntionImpl::GetFileVersionString(self)
+              << ", 64Bit: " << (FuntionImpl::IsWow64() ? "True" : "False");
+    LOG(INFO) << " Request For Product Config -- [Downloader Id]: " << w.downloaderId << " [Site Id]: " << product.siteId
+              << " [Language Id]: " << product.languageId;
+    report("CrashRate", "Start", "");
+    reportMachineOnce();
+    report("Download", "1.Launch", "");
+
+    const StartupLanguage startup = StartupLanguageFor(platform::userUiLanguageId());
+    report("DownloaderInfo00", "Country", startup.country);
+    w.languageIndex = options.languageIndex.value_or(startup.index);
+    const std::string format = w.LanguageText("install_page", "install_label");
+    if (!format.empty()) w.progressFormat = format;
+    report("Other", "ClickToShowTime", std::to_string(platform::tickCount() - shownAt));
+}
+
+// What the install came to, on the terminal; the product started when asked. The exit status.
+int PrintOutcome(ConsolePresenter& w, const CConfigure& cfg, int result, const UnattendedOptions& options,
+                 const std::string& installPath, const std::string& productName) {
+    if (result == 0) {
+        w.Print("Installed " + cfg.Software_name + " " + cfg.Software_version + " into " + installPath);
+        if (!options.startProduct) return 0;
+        const std::string target = launchTarget(installPath, cfg);
+        report("Download", "7.ProgramLaunch", "", true);
+        // Run directly: a terminal session has no desktop handler that would start a program.
+        if (target.empty() || FuntionImpl::StartTargetMainExe("\"" + target + "\"", 1) != 0) {
+            w.Print(PlainText(w.LanguageText("message_page", "ClickShortcutToLaunchText")));
+            return 1;
+        }
+        w.Print("Started " + target);
+        return 0;
+    }
+    if (result == 1) {
+        w.Print("Downloaded " + cfg.Software_name + " to " + w.DownloadedSetupPath());
+        return 0;
+    }
+    w.Print("The install of " + productName + " failed.");
+    return 1;
+}
+
 }  // namespace
 
 bool IsUnattendedCommand(const std::vector<std::string>& args) {
@@ -119,44 +220,15 @@ std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::s
 
 int RunUnattended(const UnattendedOptions& options, const platform::ResourceTable& resources, std::ostream& out,
                   const std::function<void(const ConsolePresenter&)>& inspect) {
-    const platform::ResourceEntry* skinResource = resources.find(kSkinResourceType, kSkinResourceId);
-    if (!skinResource || skinResource->data.empty()) {
-        out << "This installer carries no skin package." << std::endl;
-        return 2;
-    }
-    std::string error;
-    std::shared_ptr<const ui::ZipArchive> skin = ui::ZipArchive::OpenFromMemory(skinResource->data, &error);
-    if (!skin) {
-        out << "The skin package does not open: " << error << std::endl;
-        return 2;
-    }
-    const auto configureXml = skin->UnzipText(kConfigureEntry, &error);
-    const auto labels = configureXml ? ReadLabelTexts(*configureXml) : std::nullopt;
-    if (!labels) {
-        out << "The skin package has no readable product configuration (" << kConfigureEntry << ")." << std::endl;
-        return 2;
-    }
-
+    const std::optional<SkinParts> package = OpenSkinPackage(resources, out);
+    if (!package) return 2;
     const bool terminal = &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
-    ConsolePresenter w(out, skin, *labels, terminal);
-    auto label = [&w](std::string_view name) { return w.LabelText(name).value_or(""); };
-
-    // What the main window does when it starts.
+    ConsolePresenter w(out, package->skin, package->labels, terminal);
     const uint64_t shownAt = platform::tickCount();
-    w.running = false;
-    w.spTracking = true;
-    w.isRetry = false;
-    for (const char* name : {"text_fail_retry", "text_fail_advice", "img_warning"}) w.SetControlVisible(name, false);
-    w.SetUrlUsed("");
-    w.downloaderId = parseDecimalInt(label("Downloader_id"));
-    const int siteId = parseDecimalInt(label("Site_id"));
-    const int languageId = parseDecimalInt(label("Language_id"));
-    w.needStart = parseDecimalInt(label("NeedStart_flag"));
-    const std::string softwareName = label("Software_name");
-    const std::string extraUrl = label("Extra_download_url");
-    EventReporter::instance().setProductContext(siteId, softwareName, extraUrl,
-                                                w.downloaderId == 277 || w.downloaderId == 278);
-    CConfigure cfg(w.downloaderId, languageId, siteId);
+    const ProductLabels product = StartLikeTheWindow(w);
+    const std::string& softwareName = product.softwareName;
+    const std::string& extraUrl = product.extraUrl;
+    CConfigure cfg(w.downloaderId, product.languageId, product.siteId);
     w.configure = &cfg;
     const std::string stamp = SessionStamp(std::chrono::system_clock::now());
     const std::string defaultPath = DefaultInstallPath();
@@ -190,20 +262,7 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     std::thread configQuery([&w] { AsyncGetCbsInfoThreadFunc(w); });
     queries.start([&w] { VerifyCrossEndIdThreadFunc(w); });
 
-    LOG(INFO) << " Downloader version: " << FuntionImpl::GetFileVersionString(self)
-              << ", 64Bit: " << (FuntionImpl::IsWow64() ? "True" : "False");
-    LOG(INFO) << " Request For Product Config -- [Downloader Id]: " << w.downloaderId << " [Site Id]: " << siteId
-              << " [Language Id]: " << languageId;
-    report("CrashRate", "Start", "");
-    reportMachineOnce();
-    report("Download", "1.Launch", "");
-
-    const StartupLanguage startup = StartupLanguageFor(platform::userUiLanguageId());
-    report("DownloaderInfo00", "Country", startup.country);
-    w.languageIndex = options.languageIndex.value_or(startup.index);
-    const std::string format = w.LanguageText("install_page", "install_label");
-    if (!format.empty()) w.progressFormat = format;
-    report("Other", "ClickToShowTime", std::to_string(platform::tickCount() - shownAt));
+    ReportLaunch(w, product, self, options, shownAt);
 
     // The window would show the licence now; the configuration query finishes meanwhile and
     // must not write the configuration while the worker reads it.
@@ -231,26 +290,7 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     const int result = InstallThreadFunc(w);
     queries.joinAll();
 
-    int status = 0;
-    if (result == 0) {
-        w.Print("Installed " + cfg.Software_name + " " + cfg.Software_version + " into " + *installPath);
-        if (options.startProduct) {
-            const std::string target = launchTarget(*installPath, cfg);
-            report("Download", "7.ProgramLaunch", "", true);
-            // Run directly: a terminal session has no desktop handler that would start a program.
-            if (target.empty() || FuntionImpl::StartTargetMainExe("\"" + target + "\"", 1) != 0) {
-                w.Print(PlainText(w.LanguageText("message_page", "ClickShortcutToLaunchText")));
-                status = 1;
-            } else {
-                w.Print("Started " + target);
-            }
-        }
-    } else if (result == 1) {
-        w.Print("Downloaded " + cfg.Software_name + " to " + w.DownloadedSetupPath());
-    } else {
-        w.Print("The install of " + productName + " failed.");
-        status = 1;
-    }
+    const int status = PrintOutcome(w, cfg, result, options, *installPath, productName);
     finishReporting();
     w.Print("Install folder: " + *installPath);
     w.Print("Log: " + logFile.string());

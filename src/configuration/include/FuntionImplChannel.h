@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "report/EventReporter.h"
+
 namespace FuntionImpl {
 
 // "PPC" for the paid-traffic site ids 2, 8, 74, 84, 206 and 305; "SEO" for every other id.
@@ -17,5 +19,10 @@ std::string GetTrafficType(int siteId);
 // The labels and markers are kept base64-encoded in the program and decoded into a table
 // once, on first use (thread-safe static initialisation).
 std::string GetChannelLabel(int siteId, const std::string& extraUrl);
+
+// What the usage reports say about a configured product. `toolkitProduct`: downloader id 277
+// or 278.
+EventReporter::ProductContext ReportContext(int siteId, const std::string& softwareName,
+                                            const std::string& extraUrl, bool toolkitProduct);
 
 }  // namespace FuntionImpl

@@ -272,16 +272,6 @@ bool flushSegment(SegmentTransfer& t) {
     return true;
 }
 
-bool startsWithIgnoreCase(std::string_view line, std::string_view prefix) {
-    if (line.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(line[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 // Checks every response's status and Content-Range: a body is written only for a 206 answer
@@ -294,14 +284,14 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* user) {
     std::string_view line(data, n);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.remove_suffix(1);
-    if (startsWithIgnoreCase(line, "HTTP/")) {
+    if (startsWithNoCase(line, "HTTP/")) {
         // A new response of the chain: judge it afresh.
         const size_t space = line.find(' ');
         t->status = space == std::string_view::npos ? 0 : parseDecimalInt(line.substr(space + 1));
         t->rangeOk = false;
         return n;
     }
-    if (!startsWithIgnoreCase(line, "Content-Range:"))
+    if (!startsWithNoCase(line, "Content-Range:"))
         return n;
     const size_t slash = line.rfind('/');
     if (slash == std::string_view::npos) {

@@ -32,6 +32,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -71,14 +72,15 @@ public:
         size_t maxQueuedEvents = 1000;
     };
 
-    // The running program's version, OS text and locale; sending on.
-    static Settings defaultSettings();
     // Recording only: for tools that reuse the workflow code but are not the installer.
     static Settings recordOnly();
 
     // Settings for the process-wide reporter, before its first use. False (nothing changes)
     // when instance() has already made it.
     static bool setUpInstance(const Settings& settings);
+    // The same with settings made at the reporter's first use, so the probes they need run only
+    // when something is reported.
+    static bool setUpInstance(std::function<Settings()> makeSettings);
 
     // The process-wide reporter (thread-safe first use).
     static EventReporter& instance();
@@ -95,10 +97,18 @@ public:
     int report(const std::string& category, const std::string& action, const std::string& label,
                bool sendNow = false);
 
+    // What the dimensions say about the product, worked out by the caller from its
+    // configuration: the reporter knows nothing of site ids or channel tables.
+    struct ProductContext {
+        std::string trafficType = "SEO";  // cd2; what site id 0 gives
+        std::string channelLabel = "0";   // cd3; what site id 0 gives
+        std::string softwareName;         // cd4
+        bool toolkitProduct = false;      // cd8 "0" when true
+    };
+
     // The product context of the dimensions, read at send time (so events queued earlier and
-    // sent later carry it). `toolkitProduct`: downloader id 277 or 278.
-    void setProductContext(int siteId, const std::string& softwareName,
-                           const std::string& extraDownloadUrl, bool toolkitProduct);
+    // sent later carry it).
+    void setProductContext(ProductContext context);
 
     // Waits until the send thread sleeps with nothing queued or being sent (the identity step
     // and its first event are over), or has ended. False when `timeoutMs` passed first. For a
@@ -117,9 +127,9 @@ public:
 
     struct DimensionValues {
         std::string version;
-        int siteId = 0;
+        std::string trafficType;
+        std::string channelLabel;
         std::string softwareName;
-        std::string extraDownloadUrl;
         bool toolkitProduct = false;
         std::string country;
         std::string language;
@@ -156,13 +166,6 @@ private:
         std::string action;
         std::string label;
     };
-    struct ProductContext {
-        int siteId = 0;
-        std::string softwareName;
-        std::string extraDownloadUrl;
-        bool toolkitProduct = false;
-    };
-
     void record(const ReportedEvent& event);
     void enqueue(PendingEvent event);
     void sendLoop();
