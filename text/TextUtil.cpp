@@ -7,9 +7,11 @@ namespace {
 template <typename T>
 T parseDecimal(std::string_view text) {
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
     // Accumulate as a negative number so the most negative value fits too.
     T value = 0;
     constexpr T kMin = std::numeric_limits<T>::min();
@@ -17,42 +19,52 @@ T parseDecimal(std::string_view text) {
         const T digit = text[i] - '0';
         if (value < (kMin + digit) / 10) {
             value = kMin;
-            while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+                ++i;
             break;
         }
         value = value * 10 - digit;
     }
-    if (negative) return value;
+    if (negative)
+        return value;
     return value == kMin ? std::numeric_limits<T>::max() : -value;
 }
 
 }  // namespace
 
 size_t utf8SequenceLength(std::string_view s) {
-    if (s.empty()) return 0;
+    if (s.empty())
+        return 0;
     const auto b0 = static_cast<unsigned char>(s[0]);
-    if (b0 < 0x80) return 1;
+    if (b0 < 0x80)
+        return 1;
     size_t len = 0;
     unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
     if (b0 >= 0xC2 && b0 <= 0xDF) {
         len = 2;
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
         len = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;  // no surrogates
+        if (b0 == 0xE0)
+            lo = 0xA0;
+        if (b0 == 0xED)
+            hi = 0x9F;  // no surrogates
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
         len = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
+        if (b0 == 0xF0)
+            lo = 0x90;
+        if (b0 == 0xF4)
+            hi = 0x8F;
     } else {
         return 0;
     }
-    if (s.size() < len) return 0;
+    if (s.size() < len)
+        return 0;
     for (size_t i = 1; i < len; ++i) {
         const auto b = static_cast<unsigned char>(s[i]);
         const unsigned min = i == 1 ? lo : 0x80;
         const unsigned max = i == 1 ? hi : 0xBF;
-        if (b < min || b > max) return 0;
+        if (b < min || b > max)
+            return 0;
     }
     return len;
 }
@@ -145,14 +157,19 @@ std::string truncateToCodePoints(std::string_view text, size_t maxChars) {
     return std::string(text.substr(0, pos));
 }
 
-int parseDecimalInt(std::string_view text) { return parseDecimal<int>(text); }
-int64_t parseDecimalInt64(std::string_view text) { return parseDecimal<int64_t>(text); }
+int parseDecimalInt(std::string_view text) {
+    return parseDecimal<int>(text);
+}
+int64_t parseDecimalInt64(std::string_view text) {
+    return parseDecimal<int64_t>(text);
+}
 
 std::string removeLineBreaks(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text)
-        if (c != '\r' && c != '\n') out.push_back(c);
+        if (c != '\r' && c != '\n')
+            out.push_back(c);
     return out;
 }
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "Logging.h"
-#include "platform/Registry.h"
 #include "TextUtil.h"
+#include "platform/Registry.h"
 
 namespace platform {
 namespace {

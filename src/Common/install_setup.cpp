@@ -18,7 +18,6 @@
 #include "CLibcurlTool.h"
 #include "Common/install_window.h"
 #include "Common/install_worker.h"
-#include "install_worker_internal.h"
 #include "Common/setup_handover.h"
 #include "DownLoadImpl.h"
 #include "FuntionImpl.h"
@@ -26,6 +25,7 @@
 #include "Logging.h"
 #include "RemoteServices.h"
 #include "TextUtil.h"
+#include "install_worker_internal.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
@@ -52,14 +52,16 @@ constexpr const char* kPieceG = "\" /sptrack null";
 constexpr size_t kMaxCommandLine = 1023;
 
 const char* const kProductPageKeys[] = {
-    "product_url_english", "product_url_japanese", "product_url_chinesesimp", "product_url_spanish",
-    "product_url_german", "product_url_french", "product_url_russian", "product_url_portuguese",
-    "product_url_arabic", "product_url_italiano", "product_url_chinesetrad", "product_url_korean",
-    "product_url_nederlands", "product_url_indonesian", "product_url_turkish", "product_url_hindi",
-    "product_url_thai", "product_url_malay", "product_url_swedish", "product_url_czech"};
+    "product_url_english",    "product_url_japanese",    "product_url_chinesesimp",
+    "product_url_spanish",    "product_url_german",      "product_url_french",
+    "product_url_russian",    "product_url_portuguese",  "product_url_arabic",
+    "product_url_italiano",   "product_url_chinesetrad", "product_url_korean",
+    "product_url_nederlands", "product_url_indonesian",  "product_url_turkish",
+    "product_url_hindi",      "product_url_thai",        "product_url_malay",
+    "product_url_swedish",    "product_url_czech"};
 
-const char* const kRecordCodes[] = {"en", "ja", "zhcn", "es", "de", "fr", "ru", "pt", "ar", "it",
-                                    "zhtw", "ko", "nl", "id", "tr", "hi", "th", "my", "se", "cz"};
+const char* const kRecordCodes[] = {"en",   "ja", "zhcn", "es", "de", "fr", "ru", "pt", "ar", "it",
+                                    "zhtw", "ko", "nl",   "id", "tr", "hi", "th", "my", "se", "cz"};
 
 // A progress pacer: moves the bar while the worker waits, and stops at once when told.
 class Pacer {
@@ -82,7 +84,8 @@ public:
             m_stopped = true;
         }
         m_cv.notify_all();
-        if (m_thread.joinable()) m_thread.join();
+        if (m_thread.joinable())
+            m_thread.join();
     }
 
 private:
@@ -92,9 +95,12 @@ private:
     std::thread m_thread;
 };
 
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
 
-std::optional<platform::Process> startProcess(const std::string& application, const std::string& commandLine) {
+std::optional<platform::Process> startProcess(const std::string& application,
+                                              const std::string& commandLine) {
     platform::ProcessStartInfo info;
     info.application = application;
     // The child's own name goes in front; the logged command line stays as built.
@@ -103,7 +109,8 @@ std::optional<platform::Process> startProcess(const std::string& application, co
     info.inheritHandles = false;
     std::string error;
     auto process = platform::Process::start(info, &error);
-    if (!process) LOG(INFO) << " CreateProcess failed: " << application << ": " << error;
+    if (!process)
+        LOG(INFO) << " CreateProcess failed: " << application << ": " << error;
     return process;
 }
 
@@ -221,7 +228,8 @@ std::string SetupLanguageCode(int index, int downloaderId) {
 }
 
 std::string RecordLanguageCode(int index) {
-    if (index < 0 || index >= 20) return "en";
+    if (index < 0 || index >= 20)
+        return "en";
     return kRecordCodes[index];
 }
 
@@ -229,26 +237,33 @@ std::string SetupCommandLine(const std::string& installDir, const std::string& l
                              const std::string& tempDir, const std::string& logFileName,
                              const std::string& trackingId) {
     std::string line = kPieceA + installDir + kPieceB + langCode;
-    if (!tempDir.empty()) line += kPieceC + tempDir + logFileName + kPieceD;
+    if (!tempDir.empty())
+        line += kPieceC + tempDir + logFileName + kPieceD;
     line += kPieceE + (trackingId.empty() ? std::string("null") : trackingId);
     return line;
 }
 
 std::string ExceptionReportBody(bool md5Ok, bool signatureOk, int downloaderId, int loadSource) {
     const char* code = nullptr;
-    if (!md5Ok && !signatureOk) code = "MD5_Hash_Check_Fail_Cfg";
-    else if (!md5Ok) code = "MD5_Check_Fail_Cfg";
-    else if (!signatureOk) code = "Hash_Check_Fail_Cfg";
-    if (!code) return {};
+    if (!md5Ok && !signatureOk)
+        code = "MD5_Hash_Check_Fail_Cfg";
+    else if (!md5Ok)
+        code = "MD5_Check_Fail_Cfg";
+    else if (!signatureOk)
+        code = "Hash_Check_Fail_Cfg";
+    if (!code)
+        return {};
     char body[1024];
-    std::snprintf(body, sizeof body, "pid=%d&type=2&exception_code=%s%d", downloaderId, code, loadSource);
+    std::snprintf(body, sizeof body, "pid=%d&type=2&exception_code=%s%d", downloaderId, code,
+                  loadSource);
     return body;
 }
 
 std::string InstallMinutesText(int64_t ms) {
     const double minutes = static_cast<double>(ms) / 1000.0 / 60.0;
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(static_cast<int64_t>(minutes * 100)) / 100.0);
+    std::snprintf(text, sizeof text, "%.1f",
+                  static_cast<double>(static_cast<int64_t>(minutes * 100)) / 100.0);
     return text;
 }
 
@@ -263,7 +278,8 @@ void CloseRun(InstallWindow& w) {
 
 void ShowInstallFailed(InstallWindow& w, const std::string& retryLabel) {
     report("Download", "8.DownFail", retryLabel);
-    if (w.HasControl("finish_label")) w.SetControlText("finish_label", "Install failed, please install again!");
+    if (w.HasControl("finish_label"))
+        w.SetControlText("finish_label", "Install failed, please install again!");
     w.SetControlVisible("text_fail_retry", true);
     w.SetControlVisible("text_fail_advice", true);
     w.SetControlVisible("img_warning", true);
@@ -278,8 +294,8 @@ void RecordInstallLanguage(InstallWindow& w) {
     const int id = w.downloaderId;
     using platform::Hive;
     if (id == 104) {
-        FuntionImpl::WriteRegString(Hive::CurrentUser, "Software\\Vellmark\\Clip Shifter Pro", "kCurrentLanguage",
-                                    index == 2 ? "Chinese" : "English");
+        FuntionImpl::WriteRegString(Hive::CurrentUser, "Software\\Vellmark\\Clip Shifter Pro",
+                                    "kCurrentLanguage", index == 2 ? "Chinese" : "English");
         return;
     }
     if (id >= 113 && id <= 115) {
@@ -290,13 +306,19 @@ void RecordInstallLanguage(InstallWindow& w) {
         return;
     }
     std::string key;
-    if (platform::RegKey::open(Hive::LocalMachine, "SoftWare\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"))
-        key = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" + w.configure->Software_name + "}_is1";
-    else if (platform::RegKey::open(Hive::LocalMachine, "SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall"))
-        key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" + w.configure->Software_name + "}_is1";
+    if (platform::RegKey::open(
+            Hive::LocalMachine,
+            "SoftWare\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"))
+        key = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" +
+              w.configure->Software_name + "}_is1";
+    else if (platform::RegKey::open(Hive::LocalMachine,
+                                    "SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall"))
+        key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" +
+              w.configure->Software_name + "}_is1";
     else
         return;
-    FuntionImpl::WriteRegString(Hive::LocalMachine, key, "Inno Setup: Language", install_detail::RecordLanguageCode(index));
+    FuntionImpl::WriteRegString(Hive::LocalMachine, key, "Inno Setup: Language",
+                                install_detail::RecordLanguageCode(index));
 }
 
 namespace {
@@ -336,8 +358,9 @@ Verification verifyDownload(InstallRun& run, const RunFolder& runFolder, const f
     handoverOptions.md5 = !md5FromMarkup;
     const SetupHandover handover = HandOverSetup(run.downloadPath, runCopy, handoverOptions);
     Verification v;
-    v.md5Ok = md5FromMarkup || CDownLoadImpl::checkMD5Digest(run.downloadPath, handover.md5, cfg.Md5,
-                                                             cfg.Md5_extra, cfg.Software_version) == 1;
+    v.md5Ok =
+        md5FromMarkup || CDownLoadImpl::checkMD5Digest(run.downloadPath, handover.md5, cfg.Md5,
+                                                       cfg.Md5_extra, cfg.Software_version) == 1;
     const platform::TrustResult& trust = handover.trust;
     LOG(INFO) << " VerifyEmbeddedSignature result is " << static_cast<int32_t>(trust.status) << ", "
               << FuntionImpl::SignatureMessage(trust.status, trust.lastError, run.downloadPath);
@@ -349,8 +372,10 @@ Verification verifyDownload(InstallRun& run, const RunFolder& runFolder, const f
     if (!body.empty()) {
         CLibcurlTool tool;
         std::string reply;
-        const CURLcode rc = tool.httpPostText(remoteServiceUrl(kAlertService) + "/api/exception/send", body, reply, nullptr);
-        LOG(INFO) << " Send error report: " << body << ", response is " << reply << ", return " << static_cast<int>(rc);
+        const CURLcode rc = tool.httpPostText(
+            remoteServiceUrl(kAlertService) + "/api/exception/send", body, reply, nullptr);
+        LOG(INFO) << " Send error report: " << body << ", response is " << reply << ", return "
+                  << static_cast<int>(rc);
     }
     return v;
 }
@@ -358,27 +383,30 @@ Verification verifyDownload(InstallRun& run, const RunFolder& runFolder, const f
 // "<product>_Setup_<yyyymmddhhmmss>.log", in local time.
 std::string setupLogName(const CConfigure& cfg) {
     const std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&now, &local);
     char logName[512];
-    std::snprintf(logName, sizeof logName, "%s_Setup_%.4d%.2d%.2d%.2d%.2d%.2d.log", cfg.Software_name.c_str(),
-                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    std::snprintf(logName, sizeof logName, "%s_Setup_%.4d%.2d%.2d%.2d%.2d%.2d.log",
+                  cfg.Software_name.c_str(), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec);
     return logName;
 }
 
 // The tracking id is the program's own file name when it carries one ("_" in it).
 std::string trackingIdOf(const InstallWindow& w) {
-    if (!w.spTracking) return {};
+    if (!w.spTracking)
+        return {};
     report("Other", "SPTrackingGetID", "");
     const std::string self = platform::ownModulePath().filename().string();
-    if (self.find('_') == std::string::npos) return {};
+    if (self.find('_') == std::string::npos)
+        return {};
     report("Other", "SPTrackingWriteID", "");
     return self;
 }
 
 // The sub-programs install after the product, each into its folder below the product's.
-void installSubPrograms(const std::vector<VerifiedSubProgram>& subPrograms, const std::string& installDir,
-                        const std::string& langCode) {
+void installSubPrograms(const std::vector<VerifiedSubProgram>& subPrograms,
+                        const std::string& installDir, const std::string& langCode) {
     for (const VerifiedSubProgram& sub : subPrograms) {
         const std::string folder = installDir + "/" + sub.name;
         const std::string log = sub.downloaded + ".install.log";
@@ -438,11 +466,14 @@ int runSetup(InstallRun& run, RunFolder& runFolder, const SetupStart& start,
     verifyPacer.stop();
     Pacer installPacer([&w, &run](Pacer& self) {
         for (int i = 0; i < 10; ++i) {
-            if (self.stopped()) return;
+            if (self.stopped())
+                return;
             const int value = 91 + i;
-            if (value >= 100) continue;
+            if (value >= 100)
+                continue;
             w.ShowProgressValue(value);
-            if (!self.sleep(run.tuning.installPacerStepMs)) return;
+            if (!self.sleep(run.tuning.installPacerStepMs))
+                return;
         }
     });
     // A setup that cannot start ends like one that never finishes.
@@ -478,15 +509,20 @@ int runSetup(InstallRun& run, RunFolder& runFolder, const SetupStart& start,
 int FinishInstall(InstallRun& run) {
     InstallWindow& w = run.window;
     CConfigure& cfg = *w.configure;
-    if (!FuntionImpl::IsSetupExe(cfg.Extra_download_url)) return finishWithoutSetup(w);
-    w.SetControlText("text_startshortcut", "{f 18}" + w.LanguageText("message_page", "ClickShortcutToLaunchText") + "{/f}");
+    if (!FuntionImpl::IsSetupExe(cfg.Extra_download_url))
+        return finishWithoutSetup(w);
+    w.SetControlText(
+        "text_startshortcut",
+        "{f 18}" + w.LanguageText("message_page", "ClickShortcutToLaunchText") + "{/f}");
 
     // Verification, with the bar moving from 81 to 90 meanwhile.
     Pacer verifyPacer([&w, &run](Pacer& self) {
         for (int i = 0; i < 10; ++i) {
-            if (self.stopped()) return;
+            if (self.stopped())
+                return;
             w.ShowProgressValue(81 + i);
-            if (!self.sleep(run.tuning.pacerStepMs)) return;
+            if (!self.sleep(run.tuning.pacerStepMs))
+                return;
         }
         w.ShowProgressValue(90);
     });
@@ -515,14 +551,17 @@ int FinishInstall(InstallRun& run) {
             return commandLineRefused(run, piece);
         }
     }
-    const std::string commandLine = install_detail::SetupCommandLine(installDir, langCode, tempDir, logName, trackingId);
+    const std::string commandLine =
+        install_detail::SetupCommandLine(installDir, langCode, tempDir, logName, trackingId);
     LOG(INFO) << " [Download File Path]: " << run.downloadPath;
     LOG(INFO) << " [Start Install CmdLine]: " << commandLine;
     if (commandLine.size() > kMaxCommandLine) {
         // Never cut: a cut line could name another folder.
-        LOG(INFO) << " Setup command line too long (" << commandLine.size() << " characters), not started";
+        LOG(INFO) << " Setup command line too long (" << commandLine.size()
+                  << " characters), not started";
         verifyPacer.stop();
         return failInstall(run);
     }
-    return runSetup(run, runFolder, {runCopy, commandLine, installDir, langCode}, verified.subPrograms, verifyPacer);
+    return runSetup(run, runFolder, {runCopy, commandLine, installDir, langCode},
+                    verified.subPrograms, verifyPacer);
 }

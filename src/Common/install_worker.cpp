@@ -12,12 +12,12 @@
 #include "CConfigure.h"
 #include "CLibcurlTool.h"
 #include "Common/install_window.h"
-#include "install_worker_internal.h"
 #include "Common/side_queries.h"
 #include "DownLoadImpl.h"
 #include "FuntionImpl.h"
 #include "Logging.h"
 #include "TextUtil.h"
+#include "install_worker_internal.h"
 #include "platform/Network.h"
 #include "platform/Paths.h"
 #include "platform/System.h"
@@ -35,11 +35,13 @@ void report(const std::string& category, const std::string& action, const std::s
 void discardStaleDownload(const std::string& downloadPath, const CConfigure& cfg) {
     const std::string record = downloadPath + ".db";
     std::ifstream in(record);
-    if (!in) return;
+    if (!in)
+        return;
     std::string line;
     std::getline(in, line);
     in.close();
-    if (line.size() > 259) line.resize(259);
+    if (line.size() > 259)
+        line.resize(259);
     std::string version, md5;
     const size_t sep = line.find("###");
     if (sep != std::string::npos) {
@@ -95,11 +97,13 @@ void downloadSubPrograms(InstallRun& run, const DownloadWatch& watch) {
         ++w.subProgramCounter;
         for (int i = 0; i < run.tuning.subProgramUrlWaits; ++i) {
             const auto url = w.subPrograms.url(k);
-            if (url && !url->empty()) break;
+            if (url && !url->empty())
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         }
         for (int j = 0; j < 3; ++j) {
-            const std::string where = std::to_string(k) + "/" + std::to_string(n) + ", " + std::to_string(j) + "/3";
+            const std::string where =
+                std::to_string(k) + "/" + std::to_string(n) + ", " + std::to_string(j) + "/3";
             LOG(INFO) << " SubProgram Info: " << where;
             report("Download", "IsToolKit", "1");
             const auto url = w.subPrograms.url(k);
@@ -108,7 +112,8 @@ void downloadSubPrograms(InstallRun& run, const DownloadWatch& watch) {
                 LOG(INFO) << " SubProgram no url: " << where;
             } else if (!url->empty() && !file->empty()) {
                 const int s = CDownLoadImpl::SuperDownloadFile(*url, *file, watch);
-                if (s == 1) break;
+                if (s == 1)
+                    break;
                 LOG(INFO) << " SubProgram Download Fail: " << s << ", " << where;
             } else {
                 LOG(INFO) << " SubProgram url no length: " << where;
@@ -122,22 +127,27 @@ void downloadSubPrograms(InstallRun& run, const DownloadWatch& watch) {
 namespace install_detail {
 
 std::string TimingBucket(int64_t t) {
-    if (t <= 0) return "0s";
+    if (t <= 0)
+        return "0s";
     const int64_t q = t / 10;
     const int64_t m = t % 10;
     char text[64];
     if (m != 0)
-        std::snprintf(text, sizeof text, "[%lld~%llds]", static_cast<long long>(10 * q + 1), static_cast<long long>(10 * q + 10));
+        std::snprintf(text, sizeof text, "[%lld~%llds]", static_cast<long long>(10 * q + 1),
+                      static_cast<long long>(10 * q + 10));
     else
-        std::snprintf(text, sizeof text, "[%lld~%llds]", static_cast<long long>(10 * q - 9), static_cast<long long>(10 * q));
+        std::snprintf(text, sizeof text, "[%lld~%llds]", static_cast<long long>(10 * q - 9),
+                      static_cast<long long>(10 * q));
     return text;
 }
 
 std::string WorkFolderBaseName(const std::string& url, const std::string& softwareName) {
     const size_t slash = url.rfind('/');
-    if (slash == std::string::npos) return softwareName;
+    if (slash == std::string::npos)
+        return softwareName;
     const size_t dot = url.find('.', slash);
-    if (dot == std::string::npos) return softwareName;
+    if (dot == std::string::npos)
+        return softwareName;
     std::string base = url.substr(slash + 1, dot - slash - 1);
     // The name becomes a folder under the temporary folder. It holds no "/" and no "." by how it
     // is cut, so "." and ".." cannot arise; an empty name or a Windows separator can.
@@ -149,7 +159,8 @@ std::string WorkFolderBaseName(const std::string& url, const std::string& softwa
 std::string SetupFileName(const std::string& url, const std::string& version) {
     std::string name = url.substr(url.rfind('/') == std::string::npos ? 0 : url.rfind('/') + 1);
     const size_t dot = name.rfind('.');
-    if (dot != std::string::npos) name.resize(dot);
+    if (dot != std::string::npos)
+        name.resize(dot);
     const bool exe = url.size() >= 4 && url.compare(url.size() - 4, 4, ".exe") == 0;
     return name + "_" + version + (exe ? ".exe" : ".apk");
 }
@@ -158,12 +169,14 @@ std::string SetupFileName(const std::string& url, const std::string& version) {
 
 InstallTuning InstallTuning::fromEnvironment() {
     InstallTuning t;
-    if (const char* v = std::getenv("KV_TEST_SETUP_WAIT_LIMIT")) t.setupWaitLimit = std::max(0, parseDecimalInt(v));
+    if (const char* v = std::getenv("KV_TEST_SETUP_WAIT_LIMIT"))
+        t.setupWaitLimit = std::max(0, parseDecimalInt(v));
     if (const char* v = std::getenv("KV_TEST_STALL_MS")) {
         t.stallMs = static_cast<uint64_t>(std::max<int64_t>(1000, parseDecimalInt64(v)));
         t.noSpeedEventMs = std::min<uint64_t>(t.noSpeedEventMs, t.stallMs / 2);
     }
-    if (const char* v = std::getenv("KV_TEST_OFFLINE")) t.assumeOffline = std::string(v) == "1";
+    if (const char* v = std::getenv("KV_TEST_OFFLINE"))
+        t.assumeOffline = std::string(v) == "1";
     if (const char* v = std::getenv("KV_TEST_SUBPROGRAM_WAITS"))
         t.subProgramUrlWaits = std::max(0, parseDecimalInt(v));
     return t;
@@ -179,7 +192,8 @@ void RefreshConfiguration(InstallWindow& w, CConfigure& cfg) {
         if (cfg.loadState != CConfigure::kLoaded)
             cfg.loadFromMarkup([&w](std::string_view name) { return w.LabelText(name); });
     }
-    if (cfg.loadState == CConfigure::kLoaded) cfg.printContent();
+    if (cfg.loadState == CConfigure::kLoaded)
+        cfg.printContent();
 }
 
 // A 64-bit link that the server does not have (404) gives way to the first configured link that
@@ -193,7 +207,8 @@ std::string Prefer32BitLink(InstallWindow& w, std::string url) {
             std::string header;
             long status = 0;
             const CURLcode rc = probe.getHttpHeader(url, header, &status);
-            LOG(INFO) << " Curl check 64Bit link, http code is " << status << ", curl code is " << static_cast<int>(rc);
+            LOG(INFO) << " Curl check 64Bit link, http code is " << status << ", curl code is "
+                      << static_cast<int>(rc);
             if (status == 404) {
                 for (const char* label : {"Download_url", "Extra_download_url"}) {
                     const std::string other = w.LabelText(label).value_or("");
@@ -213,7 +228,8 @@ std::string Prefer32BitLink(InstallWindow& w, std::string url) {
 // The download URL: the candidates, the page's own link among them, checked in turn.
 std::string ChooseDownloadUrl(InstallWindow& w, CConfigure& cfg) {
     const std::string pageUrl = GetDataDlUrl(w);
-    if (!pageUrl.empty()) cfg.candidateUrls.push_back(pageUrl);
+    if (!pageUrl.empty())
+        cfg.candidateUrls.push_back(pageUrl);
     std::string url = checkRemotePath(cfg.candidateUrls, 1);
     url = Prefer32BitLink(w, url);
     w.SetUrlUsed(url);
@@ -228,6 +244,17 @@ void ClearMarkupDownload(const fs::path& workFolder, const std::string& setupNam
     fs::remove((workFolder / setupName).string() + ".xml", ec);
 }
 
+// The installer runs with high rights and runs what it puts here: only a folder of ours alone
+// will do (the window start made or replaced it already; this returns the same one). Empty when
+// there is none.
+fs::path PrivateWorkFolder(const std::string& extraLabel, const CConfigure& cfg) {
+    const fs::path temp = platform::tempDirectory();
+    if (temp.empty())
+        return {};
+    return platform::privateFolder(platform::longPath(temp) / install_detail::WorkFolderBaseName(
+                                                                  extraLabel, cfg.Software_name));
+}
+
 // Up to four attempts at the same URL; the result of the last.
 int DownloadWithRetries(const std::string& url, const std::string& path, const DownloadWatch& watch,
                         const std::string& toolkit) {
@@ -235,7 +262,8 @@ int DownloadWithRetries(const std::string& url, const std::string& path, const D
     for (int n = 1; n <= 4; ++n) {
         report("Download", "IsToolKit", toolkit);
         r = CDownLoadImpl::SuperDownloadFile(url, path, watch);
-        if (r == 1 && n == 1) break;
+        if (r == 1 && n == 1)
+            break;
         if (r == 1) {
             LOG(INFO) << "Success，The Retry Frequency is: " << n - 1;
             report("Download", "4.DownFinsh", "AutoRetry");
@@ -266,13 +294,7 @@ int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
 
     const std::string extraLabel = w.LabelText("Extra_download_url").value_or("");
     InstallRun run{w, tuning, {}, {}, w.isRetry ? "Retry" : "First", 0};
-    // The installer runs with high rights and runs what it puts here: only a folder of ours
-    // alone will do (the window start made or replaced it already; this returns the same one).
-    const fs::path temp = platform::tempDirectory();
-    const fs::path workFolder =
-        temp.empty() ? fs::path()
-                     : platform::privateFolder(platform::longPath(temp) /
-                                               WorkFolderBaseName(extraLabel, cfg.Software_name));
+    const fs::path workFolder = PrivateWorkFolder(extraLabel, cfg);
     if (workFolder.empty()) {
         report("DownloaderInfo00", "DownloaderFailed", "Unknown");
         return -1;
@@ -286,18 +308,21 @@ int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
 
     const std::string setupName = SetupFileName(extraLabel, cfg.Software_version);
     const bool setupProgram = FuntionImpl::IsSetupExe(cfg.Extra_download_url);
-    run.downloadPath = ((setupProgram ? workFolder : fs::path(w.downloadDirectory)) / setupName).string();
+    run.downloadPath =
+        ((setupProgram ? workFolder : fs::path(w.downloadDirectory)) / setupName).string();
     w.SetDownloadedSetupPath(run.downloadPath);
     discardStaleDownload(run.downloadPath, cfg);
 
-    if (cfg.loadSource == CConfigure::kFromMarkup) ClearMarkupDownload(workFolder, setupName);
+    if (cfg.loadSource == CConfigure::kFromMarkup)
+        ClearMarkupDownload(workFolder, setupName);
 
     bool cdn = FuntionImpl::IsCdnUrl(url);
     report("Download", "3.Downloading...", run.retryLabel);
     DownloadWatch watch;
     watch.stallMs = tuning.stallMs;
     watch.noSpeedEventMs = tuning.noSpeedEventMs;
-    if (tuning.assumeOffline) watch.isNetworkAlive = [] { return false; };
+    if (tuning.assumeOffline)
+        watch.isNetworkAlive = [] { return false; };
     watch.showProgress = [&w](int64_t done, int64_t total) { w.ShowDownloadProgress(done, total); };
     const std::string toolkit = w.subPrograms.names().empty() ? "2" : "0";
 
@@ -327,6 +352,7 @@ int InstallThreadFunc(InstallWindow& w, const InstallTuning& tuning) {
     report("DownloadTime", cdn ? "CDN" : "Server", bucket);
     run.downloadPhaseEnd = platform::tickCount();
 
-    if (r != 1) return failDownload(run, r);
+    if (r != 1)
+        return failDownload(run, r);
     return FinishInstall(run);
 }

@@ -109,7 +109,8 @@ platform::TrustResult systemError(std::string detail) {
 // copies where it can; a file system that cannot goes through a buffer. The reason when the copy
 // fails.
 std::optional<std::string> copyPieces(int in, int out, uint64_t size, CopyProgress& progress,
-                                      const HandoverOptions& options, const std::string& downloadPath,
+                                      const HandoverOptions& options,
+                                      const std::string& downloadPath,
                                       const std::filesystem::path& copyPath) {
     bool kernelCopy = true;
     std::vector<uint8_t> buffer;
@@ -128,10 +129,9 @@ std::optional<std::string> copyPieces(int in, int out, uint64_t size, CopyProgre
         } else {
             buffer.resize(want);
             n = ::pread(in, buffer.data(), want, static_cast<off_t>(copied));
-            if (n > 0 &&
-                (::lseek(out, static_cast<off_t>(copied), SEEK_SET) < 0 ||
-                 !platform::writeAll(
-                     out, std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n))))) {
+            if (n > 0 && (::lseek(out, static_cast<off_t>(copied), SEEK_SET) < 0 ||
+                          !platform::writeAll(out, std::span<const uint8_t>(
+                                                       buffer.data(), static_cast<size_t>(n))))) {
                 return "cannot write " + copyPath.string() + ": " + std::strerror(errno);
             }
         }
@@ -156,9 +156,20 @@ std::optional<platform::SignedDigestPlan> signedPlanOf(int fd, uint64_t size) {
     return plan;
 }
 
+// Nothing will run; the MD5 is still reported, of the download as it now is.
+SetupHandover failedHandover(const std::string& downloadPath, const HandoverOptions& options,
+                             const platform::TrustResult& failure) {
+    SetupHandover handover;
+    if (options.md5)
+        handover.md5 = CDownLoadImpl::md5OfFile(downloadPath);
+    handover.trust = failure;
+    return handover;
+}
+
 // The signature check of the private copy, with the digest computed while it was written when
 // there is one (`signedDigest` null or empty: the check reads the copy itself).
-platform::TrustResult checkCopy(int fd, const std::filesystem::path& copyPath, const HandoverOptions& options,
+platform::TrustResult checkCopy(int fd, const std::filesystem::path& copyPath,
+                                const HandoverOptions& options,
                                 const platform::TrustAnchors& anchors,
                                 std::optional<platform::SignedContentDigest>* signedDigest) {
     std::optional<platform::PrecomputedDigest> precomputed;
@@ -209,7 +220,8 @@ SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesyst
     // The plan comes from the download as it is now; should the copy end up signed otherwise,
     // the check finds the plans differ and reads the copy itself.
     std::optional<platform::SignedContentDigest> signedDigest;
-    if (auto plan = failure ? std::nullopt : signedPlanOf(in.get(), size)) signedDigest.emplace(std::move(*plan));
+    if (auto plan = failure ? std::nullopt : signedPlanOf(in.get(), size))
+        signedDigest.emplace(std::move(*plan));
 
     // Both digests read the copy, never the download: what runs is what they hashed.
     CopyProgress progress;
@@ -233,22 +245,19 @@ SetupHandover HandOverSetup(const std::string& downloadPath, const std::filesyst
     }
 
     if (!failure) {
-        if (auto why = copyPieces(in.get(), out.get(), size, progress, options, downloadPath, copyPath))
+        if (auto why =
+                copyPieces(in.get(), out.get(), size, progress, options, downloadPath, copyPath))
             dropCopy(std::move(*why));
     }
     progress.end(failure.has_value());
     for (auto& t : threads)
         t.join();
 
-    if (failure) {
-        // Nothing will run; the MD5 is still reported, of the download as it now is.
-        if (options.md5)
-            handover.md5 = CDownLoadImpl::md5OfFile(downloadPath);
-        handover.trust = *failure;
-        return handover;
-    }
+    if (failure)
+        return failedHandover(downloadPath, options, *failure);
     if (options.md5 && md5Read)
         handover.md5 = md5.finishHex();
-    handover.trust = checkCopy(out.get(), copyPath, options, anchors.get(), signedRead ? &signedDigest : nullptr);
+    handover.trust = checkCopy(out.get(), copyPath, options, anchors.get(),
+                               signedRead ? &signedDigest : nullptr);
     return handover;
 }

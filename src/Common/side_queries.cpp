@@ -17,7 +17,9 @@
 
 namespace {
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 std::string uninstallKey(const std::string& softwareName) {
     return "SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + softwareName;
@@ -30,15 +32,19 @@ void querySubProgram(InstallWindow& window, CLibcurlTool& tool, const std::strin
         LOG(INFO) << tag << " begin: " << j << "/3";
         std::string body;
         tool.httpGetText(url, body, true);
-        if (body.empty()) continue;
+        if (body.empty())
+            continue;
         LOG(INFO) << tag << " ok: " << body.size();
         const std::string downloadUrl = CConfigure::extractDownloadUrl(body);
-        if (downloadUrl.empty()) continue;
+        if (downloadUrl.empty())
+            continue;
         LOG(INFO) << tag << " ok: " << downloadUrl.size();
         const size_t slash = downloadUrl.rfind('/');
-        const std::string name = slash == std::string::npos ? std::string() : downloadUrl.substr(slash + 1);
+        const std::string name =
+            slash == std::string::npos ? std::string() : downloadUrl.substr(slash + 1);
         // A file name must stay inside the download folder.
-        if (name.empty() || name == "." || name == ".." || name.find('\\') != std::string::npos) continue;
+        if (name.empty() || name == "." || name == ".." || name.find('\\') != std::string::npos)
+            continue;
         LOG(INFO) << tag << " ok: " << name.size();
         window.subPrograms.appendDownload(downloadUrl, window.downloadDirectory + "/" + name);
         return;
@@ -61,14 +67,20 @@ void AsyncGetCbsInfoThreadFunc(InstallWindow& window) {
 void GetSubProgramInfoThreadFunc(InstallWindow& window) {
     sleepMs(1000);
     const int id = window.downloaderId;
-    if (id != 277 && id != 278) return;
-    if (window.subPrograms.complete()) return;
+    if (!IsToolkitDownloader(id))
+        return;
+    if (window.subPrograms.complete())
+        return;
     const std::string suffix = FuntionImpl::IsWow64() ? "&package_type=2" : "";
-    const std::string base = remoteServiceUrl(kUpdateService) + "/queryDownloader?LanguageId=1033&SoftWareID=";
-    const std::string first = base + (id == 278 ? "303" : "302") + "&SiteID=1" + suffix;
-    const std::string second = base + (id == 278 ? "305" : "304") + "&SiteID=1" + suffix;
+    const std::string base =
+        remoteServiceUrl(kUpdateService) + "/queryDownloader?LanguageId=1033&SoftWareID=";
+    const std::string first =
+        base + (id == kToolkitDownloaderB ? "303" : "302") + "&SiteID=1" + suffix;
+    const std::string second =
+        base + (id == kToolkitDownloaderB ? "305" : "304") + "&SiteID=1" + suffix;
     CLibcurlTool tool;
-    if (!tool.valid()) return;
+    if (!tool.valid())
+        return;
     window.subPrograms.clearDownloads();
     querySubProgram(window, tool, first, 1);
     querySubProgram(window, tool, second, 2);
@@ -87,10 +99,12 @@ std::optional<std::string> TrackingIdOfFileName(const std::string& fileName) {
 
 bool CrossEndStatusOk(const std::string& body) {
     const size_t at = body.find("\"status\":");
-    if (at == std::string::npos) return false;
+    if (at == std::string::npos)
+        return false;
     const size_t colon = at + 8;
     const size_t comma = body.find(',', colon);
-    if (comma == std::string::npos) return false;
+    if (comma == std::string::npos)
+        return false;
     return parseDecimalInt(std::string_view(body).substr(colon + 1, comma - colon - 1)) == 200;
 }
 
@@ -138,7 +152,8 @@ void VerifyCrossEndIdThreadFunc(InstallWindow& window, const std::string& progra
             std::string body;
             const CURLcode rc = tool.httpGetText(url, body, true);
             LOG(INFO) << " Verify CEI step3: " << static_cast<int>(rc);
-            if (rc == CURLE_OK && !CrossEndStatusOk(body)) window.spTracking = false;
+            if (rc == CURLE_OK && !CrossEndStatusOk(body))
+                window.spTracking = false;
         }
     }
     LOG(INFO) << " Verify CEI step4: " << (window.spTracking ? "1" : "0");
@@ -158,40 +173,50 @@ std::string checkRemotePath(std::vector<std::string> urls, int preference) {
 
 std::string GetDataDlUrl(InstallWindow& window) {
     const std::string page = window.configure->Cnet_download_url;
-    if (page.empty()) return {};
+    if (page.empty())
+        return {};
     CLibcurlTool tool;
     std::string body;
     tool.getHttpBody(page, 0, 200000, body);
-    if (body.size() > 199999) body.resize(199999);
-    if (body.empty()) return {};
+    if (body.size() > 199999)
+        body.resize(199999);
+    if (body.empty())
+        return {};
     static constexpr std::string_view kMarker = "data-dl-url='";
     const size_t at = body.find(kMarker);
-    if (at == std::string::npos) return {};
+    if (at == std::string::npos)
+        return {};
     const size_t start = at + kMarker.size();
     const size_t end = body.find('\'', start);
-    if (end == std::string::npos || end == start) return {};
+    if (end == std::string::npos || end == start)
+        return {};
     const std::string url = body.substr(start, end - start);
     std::string header;
     long status = 0;
-    if (tool.getHttpHeader(url, header, &status) != CURLE_OK) return {};
+    if (tool.getHttpHeader(url, header, &status) != CURLE_OK)
+        return {};
     return sanitizeUtf8(url);
 }
 
 bool isForbidCDN(const std::string& softwareName) {
-    const std::string value = FuntionImpl::ReadRegString(platform::Hive::LocalMachine, uninstallKey(softwareName), "RequestTooMuchTimes");
-    if (value.empty()) return false;
+    const std::string value = FuntionImpl::ReadRegString(
+        platform::Hive::LocalMachine, uninstallKey(softwareName), "RequestTooMuchTimes");
+    if (value.empty())
+        return false;
     return parseDecimalInt(value) >= 4;
 }
 
 bool IncreaseRequestTooMuchTimes(const std::string& softwareName) {
-    const std::string value = FuntionImpl::ReadRegString(platform::Hive::LocalMachine, uninstallKey(softwareName), "RequestTooMuchTimes");
+    const std::string value = FuntionImpl::ReadRegString(
+        platform::Hive::LocalMachine, uninstallKey(softwareName), "RequestTooMuchTimes");
     int n = 1;
     if (!value.empty()) {
         const int m = parseDecimalInt(value);
         n = m < 1 ? 1 : m + 1;
     }
     const std::string text(1, static_cast<char>(48 + n));
-    return FuntionImpl::WriteRegString(platform::Hive::LocalMachine, uninstallKey(softwareName), "RequestTooMuchTimes", text);
+    return FuntionImpl::WriteRegString(platform::Hive::LocalMachine, uninstallKey(softwareName),
+                                       "RequestTooMuchTimes", text);
 }
 
 int GetIEProxyConfig() {

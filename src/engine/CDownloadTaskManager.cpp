@@ -24,7 +24,7 @@ DownloadTask* CTaskManager::popTask() {
         return nullptr;
     DownloadTask* task = m_waitingTasks.back();
     m_waitingTasks.pop_back();
-    task->TaskStatus = 3;
+    task->TaskStatus = kTaskDispatched;
     m_takenTasks.push_back(task);
     return task;
 }
@@ -130,7 +130,7 @@ errorcode CDownloadTaskManager::generateDownloadTask(const std::string& tag) {
         task->StartPos = (k - 1) * kTaskSize;
         task->WrittenPos = task->StartPos;
         task->EndPos = k == TasksCount ? ContentLength : k * kTaskSize - 1;
-        task->TaskStatus = 0;
+        task->TaskStatus = kTaskWaiting;
         task->RemotePath = m_url;
         task->LocalPath = m_localPath;
         task->TaskId = k;
@@ -320,12 +320,12 @@ errorcode CDownloadTaskManager::checkDownloadTask() {
         task->ContentLength = ContentLength;
         const int64_t stored = task->WrittenPos;
         const int32_t status = task->TaskStatus;
-        if (stored < task->StartPos || stored > task->EndPos || status < 0 || status > 3 ||
-            (status == 1 && stored != task->EndPos))
+        if (stored < task->StartPos || stored > task->EndPos || status < kTaskWaiting ||
+            status > kTaskDispatched || (status == kTaskFinished && stored != task->EndPos))
             return kBadTaskLayout;
         // Only a finished task has its last byte; any other position is where the next byte
         // goes (a position at EndPos fetches that one byte again).
-        task->WrittenPos = status == 1 ? task->lastByte() + 1 : stored;
+        task->WrittenPos = status == kTaskFinished ? task->lastByte() + 1 : stored;
     }
     TasksCount = static_cast<int32_t>(m_allTasks.size());
     return kSuccess;
@@ -347,21 +347,21 @@ int CDownloadTaskManager::addTask(std::unique_ptr<DownloadTask> task) {
         return 0;
     DownloadTask* raw = task.get();
     m_allTasks.push_back(std::move(task));
-    return raw->TaskStatus == 1 ? addTakenTask(raw) : addWaitingTask(raw);
+    return raw->TaskStatus == kTaskFinished ? addTakenTask(raw) : addWaitingTask(raw);
 }
 
 bool CDownloadTaskManager::hasUnfinishedTask() const {
     if (!m_waitingTasks.empty())
         return true;
     for (const auto* task : m_takenTasks)
-        if (task->TaskStatus != 1)
+        if (task->TaskStatus != kTaskFinished)
             return true;
     return false;
 }
 
 bool CDownloadTaskManager::isAllTaskFinished() const {
     for (const auto& task : m_allTasks)
-        if (task->TaskStatus != 1)
+        if (task->TaskStatus != kTaskFinished)
             return false;
     return true;
 }
@@ -371,7 +371,7 @@ void CDownloadTaskManager::reclaimTasks() {
     kept.reserve(m_takenTasks.size());
     for (auto* task : m_takenTasks) {
         const int32_t status = task->TaskStatus;
-        if (status == 0 || status == 2)
+        if (status == kTaskWaiting || status == kTaskReturned)
             m_waitingTasks.push_back(task);
         else
             kept.push_back(task);

@@ -128,7 +128,7 @@ int CDownloadThread::run() {
     if (!t)
         return 1;
     if (t->complete()) {
-        t->TaskStatus = 1;
+        t->TaskStatus = kTaskFinished;
         return 1;
     }
     if (!m_tool)
@@ -137,7 +137,7 @@ int CDownloadThread::run() {
                                     this, m_attemptLimitMs) != CURLE_OK)
         m_tool.reset();
     ++t->RequestTimes;
-    t->TaskStatus = 2;
+    t->TaskStatus = kTaskReturned;
     return 1;
 }
 

@@ -95,7 +95,8 @@ int completeDownload(CDownloader& downloader, const DownloadWatch& watch, bool c
     LOG(INFO) << " Average speed: " << average;
     auto& reporter = EventReporter::instance();
     reporter.report("DownloadSpeed", cdn ? "CDN" : "Server", average, false);
-    reporter.report("DownloaderInfo", "TotalRequestTimes", std::to_string(final.requestCount), false);
+    reporter.report("DownloaderInfo", "TotalRequestTimes", std::to_string(final.requestCount),
+                    false);
     const std::string minText = truncatedRate(lowest, "%.1f MB/s");
     const std::string maxText = truncatedRate(highest, "%.1f MB/s");
     reporter.report("DownloaderInfo00", "DownloadRateMin", minText, false);
@@ -243,7 +244,8 @@ bool CMd5Stream::update(const void* data, size_t size) {
 std::string CMd5Stream::finishHex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (!m_state->ok || EVP_DigestFinal_ex(m_state->ctx.get(), digest, &length) != 1) return {};
+    if (!m_state->ok || EVP_DigestFinal_ex(m_state->ctx.get(), digest, &length) != 1)
+        return {};
     m_state->ok = false;
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;

@@ -36,7 +36,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void report(const std::string& category, const std::string& action, const std::string& label, bool now = false) {
+void report(const std::string& category, const std::string& action, const std::string& label,
+            bool now = false) {
     EventReporter::instance().report(category, action, label, now);
 }
 
@@ -47,7 +48,8 @@ public:
     void start(std::function<void()> body) { m_threads.emplace_back(std::move(body)); }
     void joinAll() {
         for (auto& t : m_threads)
-            if (t.joinable()) t.join();
+            if (t.joinable())
+                t.join();
     }
 
 private:
@@ -66,8 +68,10 @@ void finishReporting() {
 // The machine facts reported once per machine.
 void reportMachineOnce() {
     const char* key = "SOFTWARE\\Kestrova\\Downloader2.5.0";
-    if (!FuntionImpl::ReadRegString(platform::Hive::LocalMachine, key, "GA_PC").empty()) return;
-    report("PC", "SysOS", FuntionImpl::GetOSVersionName() + (FuntionImpl::IsWow64() ? " 64bit" : " 32bit"));
+    if (!FuntionImpl::ReadRegString(platform::Hive::LocalMachine, key, "GA_PC").empty())
+        return;
+    report("PC", "SysOS",
+           FuntionImpl::GetOSVersionName() + (FuntionImpl::IsWow64() ? " 64bit" : " 32bit"));
     report("PC", "SysLanguage", FuntionImpl::GetUILanguageName());
     int width = 0, height = 0;
     FuntionImpl::GetScreenScale(width, height);
@@ -78,11 +82,13 @@ void reportMachineOnce() {
 // The product's main program in the install folder, or found below it; empty when the
 // configuration never loaded.
 std::string launchTarget(const std::string& installPath, const CConfigure& cfg) {
-    if (cfg.loadState != CConfigure::kLoaded) return {};
+    if (cfg.loadState != CConfigure::kLoaded)
+        return {};
     const fs::path folder = installPath;
     const fs::path candidate = folder / cfg.Process_name;
     std::error_code ec;
-    if (fs::exists(candidate, ec)) return candidate.string();
+    if (fs::exists(candidate, ec))
+        return candidate.string();
     return FuntionImpl::FindFileInSubdirs(folder, cfg.Process_name).string();
 }
 
@@ -92,14 +98,17 @@ struct SkinParts {
 };
 
 // The embedded skin package and its product configuration; nullopt, said on `out`, without them.
-std::optional<SkinParts> OpenSkinPackage(const platform::ResourceTable& resources, std::ostream& out) {
-    const platform::ResourceEntry* skinResource = resources.find(kSkinResourceType, kSkinResourceId);
+std::optional<SkinParts> OpenSkinPackage(const platform::ResourceTable& resources,
+                                         std::ostream& out) {
+    const platform::ResourceEntry* skinResource =
+        resources.find(kSkinResourceType, kSkinResourceId);
     if (!skinResource || skinResource->data.empty()) {
         out << "This installer carries no skin package." << std::endl;
         return std::nullopt;
     }
     std::string error;
-    std::shared_ptr<const ui::ZipArchive> skin = ui::ZipArchive::OpenFromMemory(skinResource->data, &error);
+    std::shared_ptr<const ui::ZipArchive> skin =
+        ui::ZipArchive::OpenFromMemory(skinResource->data, &error);
     if (!skin) {
         out << "The skin package does not open: " << error << std::endl;
         return std::nullopt;
@@ -107,7 +116,8 @@ std::optional<SkinParts> OpenSkinPackage(const platform::ResourceTable& resource
     const auto configureXml = skin->UnzipText(kConfigureEntry, &error);
     auto labels = configureXml ? ReadLabelTexts(*configureXml) : std::nullopt;
     if (!labels) {
-        out << "The skin package has no readable product configuration (" << kConfigureEntry << ")." << std::endl;
+        out << "The skin package has no readable product configuration (" << kConfigureEntry << ")."
+            << std::endl;
         return std::nullopt;
     }
     return SkinParts{std::move(skin), std::move(*labels)};
@@ -126,7 +136,8 @@ ProductLabels StartLikeTheWindow(ConsolePresenter& w) {
     w.running = false;
     w.spTracking = true;
     w.isRetry = false;
-    for (const char* name : {"text_fail_retry", "text_fail_advice", "img_warning"}) w.SetControlVisible(name, false);
+    for (const char* name : {"text_fail_retry", "text_fail_advice", "img_warning"})
+        w.SetControlVisible(name, false);
     w.SetUrlUsed("");
     w.downloaderId = parseDecimalInt(label("Downloader_id"));
     ProductLabels product;
@@ -135,8 +146,9 @@ ProductLabels StartLikeTheWindow(ConsolePresenter& w) {
     w.needStart = parseDecimalInt(label("NeedStart_flag"));
     product.softwareName = label("Software_name");
     product.extraUrl = label("Extra_download_url");
-    EventReporter::instance().setProductContext(FuntionImpl::ReportContext(
-        product.siteId, product.softwareName, product.extraUrl, w.downloaderId == 277 || w.downloaderId == 278));
+    EventReporter::instance().setProductContext(
+        FuntionImpl::ReportContext(product.siteId, product.softwareName, product.extraUrl,
+                                   IsToolkitDownloader(w.downloaderId)));
     return product;
 }
 
@@ -145,8 +157,8 @@ void ReportLaunch(ConsolePresenter& w, const ProductLabels& product, const std::
                   const UnattendedOptions& options, uint64_t shownAt) {
     LOG(INFO) << " Downloader version: " << FuntionImpl::GetFileVersionString(self)
               << ", 64Bit: " << (FuntionImpl::IsWow64() ? "True" : "False");
-    LOG(INFO) << " Request For Product Config -- [Downloader Id]: " << w.downloaderId << " [Site Id]: " << product.siteId
-              << " [Language Id]: " << product.languageId;
+    LOG(INFO) << " Request For Product Config -- [Downloader Id]: " << w.downloaderId
+              << " [Site Id]: " << product.siteId << " [Language Id]: " << product.languageId;
     report("CrashRate", "Start", "");
     reportMachineOnce();
     report("Download", "1.Launch", "");
@@ -155,16 +167,31 @@ void ReportLaunch(ConsolePresenter& w, const ProductLabels& product, const std::
     report("DownloaderInfo00", "Country", startup.country);
     w.languageIndex = options.languageIndex.value_or(startup.index);
     const std::string format = w.LanguageText("install_page", "install_label");
-    if (!format.empty()) w.progressFormat = format;
+    if (!format.empty())
+        w.progressFormat = format;
     report("Other", "ClickToShowTime", std::to_string(platform::tickCount() - shownAt));
 }
 
+// The events of the click on install, as the window reports them.
+void ReportInstallClick(const ConsolePresenter& w, bool pathChanged) {
+    LOG(INFO) << " Click install button";
+    report("DownloaderInfo00", "ClickInstall001", "");
+    report("Download", "2.DownStart", "");
+    report("Other", "ImprovementPlan", "Enable");
+    report("Other", "SetLanguage", LanguageRowFor(w.languageIndex).name);
+    if (pathChanged)
+        report("Other", "SetPath", "");
+}
+
 // What the install came to, on the terminal; the product started when asked. The exit status.
-int PrintOutcome(ConsolePresenter& w, const CConfigure& cfg, int result, const UnattendedOptions& options,
-                 const std::string& installPath, const std::string& productName) {
+int PrintOutcome(ConsolePresenter& w, const CConfigure& cfg, int result,
+                 const UnattendedOptions& options, const std::string& installPath,
+                 const std::string& productName) {
     if (result == 0) {
-        w.Print("Installed " + cfg.Software_name + " " + cfg.Software_version + " into " + installPath);
-        if (!options.startProduct) return 0;
+        w.Print("Installed " + cfg.Software_name + " " + cfg.Software_version + " into " +
+                installPath);
+        if (!options.startProduct)
+            return 0;
         const std::string target = launchTarget(installPath, cfg);
         report("Download", "7.ProgramLaunch", "", true);
         // Run directly: a terminal session has no desktop handler that would start a program.
@@ -189,7 +216,8 @@ bool IsUnattendedCommand(const std::vector<std::string>& args) {
     return !args.empty() && args.front() == "--unattended";
 }
 
-std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::string>& args, std::string& error) {
+std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::string>& args,
+                                                        std::string& error) {
     UnattendedOptions options;
     for (size_t i = IsUnattendedCommand(args) ? 1 : 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -203,7 +231,8 @@ std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::s
         } else if (arg == "--lang" && hasValue) {
             const std::string& text = args[++i];
             const int index = parseDecimalInt(text);
-            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || index > 19) {
+            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+                index > 19) {
                 error = "--lang takes a language index from 0 to 19, not \"" + text + "\"";
                 return std::nullopt;
             }
@@ -218,10 +247,11 @@ std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::s
     return options;
 }
 
-int RunUnattended(const UnattendedOptions& options, const platform::ResourceTable& resources, std::ostream& out,
-                  const std::function<void(const ConsolePresenter&)>& inspect) {
+int RunUnattended(const UnattendedOptions& options, const platform::ResourceTable& resources,
+                  std::ostream& out, const std::function<void(const ConsolePresenter&)>& inspect) {
     const std::optional<SkinParts> package = OpenSkinPackage(resources, out);
-    if (!package) return 2;
+    if (!package)
+        return 2;
     const bool terminal = &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
     ConsolePresenter w(out, package->skin, package->labels, terminal);
     const uint64_t shownAt = platform::tickCount();
@@ -247,7 +277,8 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     const std::string self = platform::ownModulePath().string();
     FuntionImpl::AddFirewallException(self);
     bool alreadyRunning = false;
-    const auto instance = platform::NamedMutex::create("ORL_Downloader_" + std::to_string(w.downloaderId), &alreadyRunning);
+    const auto instance = platform::NamedMutex::create(
+        "ORL_Downloader_" + std::to_string(w.downloaderId), &alreadyRunning);
     if (alreadyRunning) {
         LOG(INFO) << " Already exist instance, id is: " << w.downloaderId;
         out << "Another copy of this installer is running for the same product." << std::endl;
@@ -255,7 +286,7 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     }
 
     ThreadGroup queries;
-    if (w.downloaderId == 277 || w.downloaderId == 278) {
+    if (IsToolkitDownloader(w.downloaderId)) {
         w.subPrograms.setNames({"Torvane", "Melvisto"});
         queries.start([&w] { GetSubProgramInfoThreadFunc(w); });
     }
@@ -268,12 +299,7 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     // must not write the configuration while the worker reads it.
     configQuery.join();
 
-    LOG(INFO) << " Click install button";
-    report("DownloaderInfo00", "ClickInstall001", "");
-    report("Download", "2.DownStart", "");
-    report("Other", "ImprovementPlan", "Enable");
-    report("Other", "SetLanguage", LanguageRowFor(w.languageIndex).name);
-    if (chosen != defaultPath) report("Other", "SetPath", "");
+    ReportInstallClick(w, chosen != defaultPath);
     const std::string productName = cfg.Software_name.empty() ? softwareName : cfg.Software_name;
     w.Print("Installing " + productName + " into " + w.GetInstallPath());
 
@@ -282,7 +308,8 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
         out << "The install did not start." << std::endl;
         finishReporting();
         out << "Log: " << logFile.string() << std::endl;
-        if (inspect) inspect(w);
+        if (inspect)
+            inspect(w);
         return 1;
     }
     w.SetPreparedInstallPath(*installPath);
@@ -295,6 +322,7 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     w.Print("Install folder: " + *installPath);
     w.Print("Log: " + logFile.string());
     (void)instance;
-    if (inspect) inspect(w);
+    if (inspect)
+        inspect(w);
     return status;
 }

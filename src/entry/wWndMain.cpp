@@ -17,7 +17,8 @@ namespace {
 std::string JoinCommandLine(int argc, char** argv) {
     std::string line;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1) line += ' ';
+        if (i > 1)
+            line += ' ';
         line += argv[i];
     }
     return line;
@@ -25,7 +26,8 @@ std::string JoinCommandLine(int argc, char** argv) {
 
 int wWinMain(const std::string& commandLine) {
     // A terminal is always at hand on this platform, so "debug" only turns the greeting on.
-    if (commandLine == "debug") std::cout << "test" << std::endl;
+    if (commandLine == "debug")
+        std::cout << "test" << std::endl;
 
     const SkinProbe probe = ProbeSkinPackage(platform::readOwnResources());
     if (!probe.packageFound) {

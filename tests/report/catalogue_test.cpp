@@ -11,8 +11,8 @@
 #include <tuple>
 
 #include "Common/unattended.h"
-#include "platform/Resources.h"
 #include "FuntionImpl.h"
+#include "platform/Resources.h"
 #include "report/EventReporter.h"
 #include "report_env.h"
 

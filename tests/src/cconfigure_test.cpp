@@ -1,10 +1,11 @@
+#include "CConfigure.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <map>
 #include <string>
 
-#include "CConfigure.h"
 #include "Common/skin_labels.h"
 #include "Logging.h"
 #include "report/EventReporter.h"
@@ -19,32 +20,51 @@ TEST(DownloaderInfoUrl, ServiceChoiceAndQuery) {
         bool is64;
         const char* url;
     } cases[] = {
-        {55, false, true, "https://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55&package_type=2"},
-        {54, false, true, "https://update.kestrova-cn.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=54&package_type=2"},
-        {118, false, false, "https://update.kestrova-cn.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=118"},
-        {290, false, true, "https://update.kestrova-cn.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=290&package_type=2"},
-        {291, false, true, "https://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=291&package_type=2"},
-        {55, false, false, "https://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55"},
+        {55, false, true,
+         "https://update.kestrova.example/"
+         "queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55&package_type=2"},
+        {54, false, true,
+         "https://update.kestrova-cn.example/"
+         "queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=54&package_type=2"},
+        {118, false, false,
+         "https://update.kestrova-cn.example/"
+         "queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=118"},
+        {290, false, true,
+         "https://update.kestrova-cn.example/"
+         "queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=290&package_type=2"},
+        {291, false, true,
+         "https://update.kestrova.example/"
+         "queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=291&package_type=2"},
+        {55, false, false,
+         "https://update.kestrova.example/"
+         "queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55"},
         // The marker file wins over the site, China or not.
-        {54, true, true, "http://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=54&package_type=2"},
-        {55, true, false, "http://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55"},
+        {54, true, true,
+         "http://update.kestrova.example/"
+         "queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=54&package_type=2"},
+        {55, true, false,
+         "http://update.kestrova.example/queryDownloader?LanguageId=1033&SoftWareID=253&SiteID=55"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CConfigure::downloaderInfoUrl(1033, 253, c.site, c.cfg, c.is64), c.url) << c.site;
 }
 
-std::string reply(const std::string& inner) { return "<Downloader>" + inner + "</Downloader>"; }
+std::string reply(const std::string& inner) {
+    return "<Downloader>" + inner + "</Downloader>";
+}
 
 TEST(ReplyParser, KeepsOnlyTheElementAndFillsFields) {
     CConfigure cfg(253, 1033, 55);
-    const std::string body = "garbage before " +
-                             reply("<Downloader_id>300</Downloader_id><Software_id>9</Software_id>"
-                                   "<Filesize>5000000000</Filesize><Software_name>Kestrova Editor</Software_name>"
-                                   "<Download_url>https://download.kestrova.example/a.exe\r\n</Download_url>"
-                                   "<Extra_download_url>https://cdn.kestrova.example/a.exe</Extra_download_url>"
-                                   "<Process_name>Kes\ntrova\r.exe</Process_name><Md5>abc</Md5>"
-                                   "<Unknown>ignored</Unknown><Downloader_type>2</Downloader_type>") +
-                             " and after";
+    const std::string body =
+        "garbage before " +
+        reply(
+            "<Downloader_id>300</Downloader_id><Software_id>9</Software_id>"
+            "<Filesize>5000000000</Filesize><Software_name>Kestrova Editor</Software_name>"
+            "<Download_url>https://download.kestrova.example/a.exe\r\n</Download_url>"
+            "<Extra_download_url>https://cdn.kestrova.example/a.exe</Extra_download_url>"
+            "<Process_name>Kes\ntrova\r.exe</Process_name><Md5>abc</Md5>"
+            "<Unknown>ignored</Unknown><Downloader_type>2</Downloader_type>") +
+        " and after";
     ASSERT_EQ(cfg.keepDownloaderElement(body), 1);
     EXPECT_EQ(cfg.rawReply.substr(0, 12), "<Downloader>");
     EXPECT_EQ(cfg.rawReply.substr(cfg.rawReply.size() - 13), "</Downloader>");
@@ -59,7 +79,8 @@ TEST(ReplyParser, KeepsOnlyTheElementAndFillsFields) {
     EXPECT_EQ(cfg.Download_url, "https://download.kestrova.example/a.exe");
     // A content-delivery URL is kept but is no candidate.
     EXPECT_EQ(cfg.Extra_download_url, "https://cdn.kestrova.example/a.exe");
-    EXPECT_EQ(cfg.candidateUrls, std::vector<std::string>{"https://download.kestrova.example/a.exe"});
+    EXPECT_EQ(cfg.candidateUrls,
+              std::vector<std::string>{"https://download.kestrova.example/a.exe"});
 
     // A second parse appends to the candidate list instead of starting it anew.
     ASSERT_EQ(cfg.parseDownloadInfoXml(), 1);
@@ -78,7 +99,8 @@ TEST(ReplyParser, BadRepliesLeaveTheConfigurationAsItWas) {
         {"close tag inside the open tag's twelve characters", "<Downloader</Downloader>", 0, 0},
         {"unbalanced child", reply("<Md5>x</Software_name>"), 1, 0},
         {"nested: the cut ends at the inner close", reply(reply("<Md5>x</Md5>")), 1, 0},
-        {"repeated: the first element counts", reply("<Md5>first</Md5>") + reply("<Md5>second</Md5>"), 1, 1},
+        {"repeated: the first element counts",
+         reply("<Md5>first</Md5>") + reply("<Md5>second</Md5>"), 1, 1},
         {"empty element", "<Downloader></Downloader>", 1, 1},
     };
     for (const auto& c : cases) {
@@ -129,24 +151,33 @@ TEST(ReplyParser, ANameOrVersionThatWouldBreakOutRefusesTheReply) {
 
 TEST(ReplyParser, NamesAreCutAndTextIsMadeValid) {
     std::string longName;
-    for (int i = 0; i < 300; ++i) longName += "\xE4\xB8\xAD";  // 中: three bytes, one character
+    for (int i = 0; i < 300; ++i)
+        longName += "\xE4\xB8\xAD";  // 中: three bytes, one character
     CConfigure cfg(253, 1033, 55);
-    cfg.keepDownloaderElement(reply("<Software_name>" + longName + "</Software_name>"
-                                    "<Software_version>2.\xFF" "0</Software_version>"
+    cfg.keepDownloaderElement(reply("<Software_name>" + longName +
+                                    "</Software_name>"
+                                    "<Software_version>2.\xFF"
+                                    "0</Software_version>"
                                     "<Site_id>99999999999</Site_id>"));
     ASSERT_EQ(cfg.parseDownloadInfoXml(), 1);
     EXPECT_EQ(cfg.Software_name.size(), 259u * 3);
-    EXPECT_EQ(cfg.Software_version, "2.\xEF\xBF\xBD" "0");
+    EXPECT_EQ(cfg.Software_version,
+              "2.\xEF\xBF\xBD"
+              "0");
     EXPECT_EQ(cfg.Site_id, 2147483647) << "an out-of-range number clamps instead of wrapping";
 }
 
 std::map<std::string, std::string> skinLabels() {
-    return {{"Downloader_id", "253"},     {"Software_id", "1201"},
-            {"Site_id", "55"},            {"Language_id", "1033"},
-            {"Filesize", "123456"},       {"Software_name", "Kestrova Editor"},
+    return {{"Downloader_id", "253"},
+            {"Software_id", "1201"},
+            {"Site_id", "55"},
+            {"Language_id", "1033"},
+            {"Filesize", "123456"},
+            {"Software_name", "Kestrova Editor"},
             {"Download_url", "https://download.kestrova.example/e.exe"},
             {"Extra_download_url", "https://dl.kestrova.example/e.exe"},
-            {"Md5", "00ff"},              {"Process_name", "KestrovaEditor.exe"}};
+            {"Md5", "00ff"},
+            {"Process_name", "KestrovaEditor.exe"}};
 }
 
 TEST(MarkupReader, ReadsLabelsAndResetsWhatItDoesNotRead) {
@@ -160,7 +191,8 @@ TEST(MarkupReader, ReadsLabelsAndResetsWhatItDoesNotRead) {
     EXPECT_EQ(cfg.Downloader_id, 253);
     EXPECT_EQ(cfg.Filesize, 123456);
     EXPECT_EQ(cfg.Install_url, "") << "missing labels read as empty";
-    EXPECT_EQ(cfg.candidateUrls, std::vector<std::string>{"https://download.kestrova.example/e.exe"})
+    EXPECT_EQ(cfg.candidateUrls,
+              std::vector<std::string>{"https://download.kestrova.example/e.exe"})
         << "the dl. URL is a content-delivery URL; the stale list is cleared";
 }
 
@@ -168,7 +200,8 @@ TEST(MarkupReader, ReadsLabelsAndResetsWhatItDoesNotRead) {
 TEST(MarkupReader, RunsWhenTheReplyFails) {
     CConfigure cfg(253, 1033, 55);
     cfg.keepDownloaderElement(reply("<Md5>x</Oops>"));
-    if (cfg.parseDownloadInfoXml() == 0) cfg.loadFromMarkup(LabelLookup(skinLabels()));
+    if (cfg.parseDownloadInfoXml() == 0)
+        cfg.loadFromMarkup(LabelLookup(skinLabels()));
     EXPECT_EQ(cfg.loadSource, CConfigure::kFromMarkup);
     EXPECT_EQ(cfg.Md5, "00ff");
 }
@@ -191,13 +224,15 @@ TEST(ExtractDownloadUrl, Cases) {
         std::string text;
         std::string url;
     } cases[] = {
-        {"x" + reply("<Md5>1</Md5><Download_url>https://a/b.exe</Download_url>") + "y", "https://a/b.exe"},
+        {"x" + reply("<Md5>1</Md5><Download_url>https://a/b.exe</Download_url>") + "y",
+         "https://a/b.exe"},
         {reply("<Md5>1</Md5>"), ""},
         {reply("<Download_url>u</Oops>"), ""},
         {"<Downloader><Download_url>u</Download_url>", ""},
         {"", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(CConfigure::extractDownloadUrl(c.text), c.url) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(CConfigure::extractDownloadUrl(c.text), c.url) << c.text;
 }
 
 TEST(HasDownloaderCfg, LooksBesideTheProgramOnly) {

@@ -1,3 +1,5 @@
+#include "Logging.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -5,7 +7,6 @@
 #include <regex>
 #include <thread>
 
-#include "Logging.h"
 #include "test_support.h"
 
 namespace {
@@ -22,7 +23,8 @@ TEST(Logging, WritesInfoLinesInTheProgramFormatToFile) {
     kvlog::configureLogging();
 
     const std::string text = kvtest::readFile(file);
-    const std::regex line(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2},\d{3}--\[Thread\]\(\d+\)  Download Totally Takes about 42 And Send To Server\n)");
+    const std::regex line(
+        R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2},\d{3}--\[Thread\]\(\d+\)  Download Totally Takes about 42 And Send To Server\n)");
     EXPECT_TRUE(std::regex_search(text, line)) << text;
     EXPECT_NE(text.find(" from another thread"), std::string::npos);
     EXPECT_EQ(text.find("below the level"), std::string::npos);

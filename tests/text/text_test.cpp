@@ -1,8 +1,8 @@
-#include "TextUtil.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "TextUtil.h"
 
 namespace {
 
@@ -23,7 +23,8 @@ TEST(AsciiCase, FoldsOnlyAsciiLetters) {
         {"[", "{", false},                // 0x5B and 0x7B differ by 0x20 but are no letters
         {"@", "`", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(equalsNoCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
+    for (const auto& c : cases)
+        EXPECT_EQ(equalsNoCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
     EXPECT_EQ(asciiLower("MiXeD \xC3\x89 Z@["), "mixed \xC3\x89 z@[");
     EXPECT_EQ(asciiUpper('q'), 'Q');
     EXPECT_EQ(asciiUpper('{'), '{');
@@ -44,7 +45,8 @@ TEST(HexDigits, ValuesAndRefusals) {
     EXPECT_EQ(hexDigitValue('9'), 9);
     EXPECT_EQ(hexDigitValue('a'), 10);
     EXPECT_EQ(hexDigitValue('F'), 15);
-    for (char c : std::string("gG/:@`\0 ", 8)) EXPECT_EQ(hexDigitValue(c), -1) << int(c);
+    for (char c : std::string("gG/:@`\0 ", 8))
+        EXPECT_EQ(hexDigitValue(c), -1) << int(c);
 }
 
 TEST(Utf8, StrictFormsOnly) {

@@ -10,36 +10,35 @@
 //   kvdiag download URL OUT    a watched download, progress on one updating line, then the
 //                              result code (1 downloaded, -1 .. -4 the kinds of failure)
 //   kvdiag md5 FILE A B TAG    the MD5 check: 1 when the digest is A or B
-//   kvdiag handover FILE COPY  the setup hand-over: one read makes COPY, the MD5 and the signature check
-//   kvdiag probe               every system probe's answer on this machine
-//   kvdiag verify FILE         the signature check's log line; exit 0 only when verified
-//   kvdiag event CATEGORY ACTION LABEL [--now]
+//   kvdiag handover FILE COPY  the setup hand-over: one read makes COPY, the MD5 and the signature
+//   check kvdiag probe               every system probe's answer on this machine kvdiag verify FILE
+//   the signature check's log line; exit 0 only when verified kvdiag event CATEGORY ACTION LABEL
+//   [--now]
 //                              reports one event as the installer does, with the installer's
 //                              version; --now sends it at once and prints the UA result, else
 //                              it is queued and the send thread's work is awaited (up to 60 s)
 //
 // Only `event` sends usage reports; the other commands keep the events they cause in memory.
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
 
-#include <chrono>
-#include <cstdio>
-
 #include "CConfigure.h"
-#include "DownLoadImpl.h"
-#include "FuntionImpl.h"
-#include "FuntionImplSignature.h"
-#include "Logging.h"
-#include "platform/System.h"
 #include "Common/host_probes.h"
 #include "Common/setup_handover.h"
 #include "Common/skin_labels.h"
 #include "Common/skin_probe.h"
+#include "DownLoadImpl.h"
+#include "FuntionImpl.h"
+#include "FuntionImplSignature.h"
+#include "Logging.h"
 #include "RemoteServices.h"
 #include "TextUtil.h"
 #include "platform/Resources.h"
+#include "platform/System.h"
 #include "report/EventReporter.h"
 
 namespace {
@@ -92,7 +91,8 @@ int skin(const std::filesystem::path& binary) {
 }
 
 int endpoints() {
-    for (const auto& service : remoteServices()) std::cout << service.name << " " << service.baseUrl << "\n";
+    for (const auto& service : remoteServices())
+        std::cout << service.name << " " << service.baseUrl << "\n";
     return 0;
 }
 
@@ -110,15 +110,18 @@ int config(const std::filesystem::path& binary, bool markupOnly) {
     auto label = [&](const char* name) { return parseDecimalInt((*labels)[name]); };
     CConfigure configure(label("Downloader_id"), label("Language_id"), label("Site_id"));
     bool loaded = false;
-    if (!markupOnly) loaded = configure.getDownloadInfoXml(true) == 1 && configure.parseDownloadInfoXml() == 1;
-    if (!loaded) configure.loadFromMarkup(LabelLookup(*labels));
+    if (!markupOnly)
+        loaded = configure.getDownloadInfoXml(true) == 1 && configure.parseDownloadInfoXml() == 1;
+    if (!loaded)
+        configure.loadFromMarkup(LabelLookup(*labels));
     configure.printContent();
     return 0;
 }
 
 int download(const std::string& url, const std::string& out) {
     // The engine logs every request; on this command the progress line is the interesting part.
-    if (!std::getenv("KVDIAG_VERBOSE")) kvlog::configureLogging(out + ".log", false);
+    if (!std::getenv("KVDIAG_VERBOSE"))
+        kvlog::configureLogging(out + ".log", false);
     uint64_t lastPrint = 0;
     int64_t lastTotal = 0;
     uint64_t lastTick = platform::tickCount();
@@ -128,23 +131,29 @@ int download(const std::string& url, const std::string& out) {
     watch.showProgress = [&](int64_t done, int64_t total) {
         lastTotal = total;
         const uint64_t now = platform::tickCount();
-        if (now - lastPrint < 200 && done != total) return;
-        if (now > lastTick) speed = static_cast<double>(done - lastDone) * 1000.0 / static_cast<double>(now - lastTick);
+        if (now - lastPrint < 200 && done != total)
+            return;
+        if (now > lastTick)
+            speed =
+                static_cast<double>(done - lastDone) * 1000.0 / static_cast<double>(now - lastTick);
         lastTick = now;
         lastDone = done;
         lastPrint = now;
-        const double percent = total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 0.0;
+        const double percent =
+            total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 0.0;
         std::printf("\r%6.2f%%  %10.2f MB/s  %lld / %lld bytes", percent, speed / 1048576.0,
                     static_cast<long long>(done), static_cast<long long>(total));
         std::fflush(stdout);
     };
     const int result = CDownLoadImpl::SuperDownloadFile(url, out, watch);
-    if (result == CDownLoadImpl::kDownloaded && lastTotal > 0) watch.showProgress(lastTotal, lastTotal);
+    if (result == CDownLoadImpl::kDownloaded && lastTotal > 0)
+        watch.showProgress(lastTotal, lastTotal);
     std::printf("\nResult: %d\n", result);
     return result == CDownLoadImpl::kDownloaded ? 0 : 1;
 }
 
-int md5(const std::string& file, const std::string& a, const std::string& b, const std::string& tag) {
+int md5(const std::string& file, const std::string& a, const std::string& b,
+        const std::string& tag) {
     const int result = CDownLoadImpl::checkMD5(file, a, b, tag);
     std::printf("Result: %d\n", result);
     return result == 1 ? 0 : 1;
@@ -166,7 +175,8 @@ int probe() {
     return 0;
 }
 
-int event(const std::string& category, const std::string& action, const std::string& label, bool now) {
+int event(const std::string& category, const std::string& action, const std::string& label,
+          bool now) {
     // The hits carry the installer's version: kvdiag has none of its own.
     EventReporter::Settings settings = FuntionImpl::ReporterSettings();
     settings.version = FuntionImpl::GetFileVersionString(besideMe("kvdownloader"));
@@ -186,19 +196,26 @@ int event(const std::string& category, const std::string& action, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return usage();
+    if (argc < 2)
+        return usage();
     const std::string command = argv[1];
     if (command == "event" && (argc == 5 || (argc == 6 && std::string(argv[5]) == "--now")))
         return event(argv[2], argv[3], argv[4], argc == 6);
     EventReporter::setUpInstance(EventReporter::recordOnly());
     if (command == "skin" && argc <= 3)
         return skin(argc == 3 ? std::filesystem::path(argv[2]) : besideMe("kvdownloader"));
-    if (command == "endpoints" && argc == 2) return endpoints();
-    if (command == "probe" && argc == 2) return probe();
-    if (command == "verify" && argc == 3) return FuntionImpl::VerifyEmbeddedSignature(argv[2]) ? 0 : 1;
-    if (command == "download" && argc == 4) return download(argv[2], argv[3]);
-    if (command == "md5" && argc == 6) return md5(argv[2], argv[3], argv[4], argv[5]);
-    if (command == "handover" && argc == 4) return handover(argv[2], argv[3]);
+    if (command == "endpoints" && argc == 2)
+        return endpoints();
+    if (command == "probe" && argc == 2)
+        return probe();
+    if (command == "verify" && argc == 3)
+        return FuntionImpl::VerifyEmbeddedSignature(argv[2]) ? 0 : 1;
+    if (command == "download" && argc == 4)
+        return download(argv[2], argv[3]);
+    if (command == "md5" && argc == 6)
+        return md5(argv[2], argv[3], argv[4], argv[5]);
+    if (command == "handover" && argc == 4)
+        return handover(argv[2], argv[3]);
     if (command == "config") {
         bool markupOnly = false;
         std::filesystem::path binary = besideMe("kvdownloader");

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "Logging.h"
-#include "platform/Registry.h"
 #include "TextUtil.h"
+#include "platform/Registry.h"
 
 namespace {
 

@@ -28,14 +28,20 @@ const Json::Value& Fixture::sectionOf(const std::string& service) const {
 
 const std::map<std::string, std::string>& defaultHosts() {
     static const std::map<std::string, std::string> hosts = {
-        {"update.kestrova.example", "update"},     {"update.kestrova-cn.example", "update"},
-        {"download.kestrova.example", "download"}, {"files.kestrova.example", "download"},
-        {"cdn.kestrova.example", "download"},      {"dl.kestrova.example", "download"},
+        {"update.kestrova.example", "update"},
+        {"update.kestrova-cn.example", "update"},
+        {"download.kestrova.example", "download"},
+        {"files.kestrova.example", "download"},
+        {"cdn.kestrova.example", "download"},
+        {"dl.kestrova.example", "download"},
         {"alert.kestrova.example", "alert"},
-        {"collect.analytics.example", "analytics"},   {"collector.kestrova.example", "analytics"},
+        {"collect.analytics.example", "analytics"},
+        {"collector.kestrova.example", "analytics"},
         {"collector-test.kestrova.example", "analytics"},
-        {"www.kestrova.example", "userlog"},       {"userlog.kestrova.example", "userlog"},
-        {"support.kestrova.example", "userlog"},   {"ip-geolocation.example", "geolocation"},
+        {"www.kestrova.example", "userlog"},
+        {"userlog.kestrova.example", "userlog"},
+        {"support.kestrova.example", "userlog"},
+        {"ip-geolocation.example", "geolocation"},
     };
     return hosts;
 }

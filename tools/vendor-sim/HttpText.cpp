@@ -70,7 +70,7 @@ std::string normalizeHost(std::string_view hostHeader) {
     if (!host.empty() && host.front() == '[') {
         size_t close = host.find(']');
         return asciiLower(close == std::string_view::npos ? host.substr(1)
-                                                       : host.substr(1, close - 1));
+                                                          : host.substr(1, close - 1));
     }
     size_t colon = host.rfind(':');
     if (colon != std::string_view::npos)

@@ -31,14 +31,12 @@ std::string normalizeHost(std::string_view hostHeader);
 // digits and "-" joined by ".", at most 253 characters.
 bool isDnsName(std::string_view name);
 
-
 // Text escaped for XML character data and attribute values.
 std::string xmlEscape(std::string_view text);
 
 // An XML element name we can write as is (letters, digits, "_", "-", "."; not starting with
 // a digit, "-" or ".").
 bool isXmlName(std::string_view name);
-
 
 std::string base64(std::string_view bytes);
 

@@ -10,12 +10,14 @@ namespace {
 
 void setError(std::string* error, std::string message) {
     LOG(INFO) << " " << message;
-    if (error) *error = std::move(message);
+    if (error)
+        *error = std::move(message);
 }
 
 struct ZipFileCloser {
     void operator()(zip_file_t* f) const {
-        if (f) zip_fclose(f);
+        if (f)
+            zip_fclose(f);
     }
 };
 
@@ -25,12 +27,15 @@ std::string ZipArchive::NormalizeName(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (char c : name) {
-        if (c == '\\') c = '/';
+        if (c == '\\')
+            c = '/';
         c = asciiLower(c);
-        if (c == '/' && (out.empty() || out.back() == '/')) continue;
+        if (c == '/' && (out.empty() || out.back() == '/'))
+            continue;
         out.push_back(c);
     }
-    while (out.size() >= 2 && out.compare(0, 2, "./") == 0) out.erase(0, 2);
+    while (out.size() >= 2 && out.compare(0, 2, "./") == 0)
+        out.erase(0, 2);
     return out;
 }
 
@@ -62,10 +67,13 @@ std::unique_ptr<ZipArchive> ZipArchive::OpenFromMemory(std::vector<uint8_t> byte
 
     const zip_int64_t count = zip_get_num_entries(archive->m_zip, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char* raw = zip_get_name(archive->m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
-        if (!raw) continue;
+        const char* raw =
+            zip_get_name(archive->m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+        if (!raw)
+            continue;
         std::string name(raw);
-        if (name.empty() || name.back() == '/' || name.back() == '\\') continue;  // folder entries
+        if (name.empty() || name.back() == '/' || name.back() == '\\')
+            continue;  // folder entries
         archive->m_names.push_back(name);
         // The first of two entries that differ only in case or separators wins.
         archive->m_index.emplace(NormalizeName(name), static_cast<uint64_t>(i));
@@ -74,12 +82,14 @@ std::unique_ptr<ZipArchive> ZipArchive::OpenFromMemory(std::vector<uint8_t> byte
 }
 
 ZipArchive::~ZipArchive() {
-    if (m_zip) zip_discard(m_zip);
+    if (m_zip)
+        zip_discard(m_zip);
 }
 
 std::optional<uint64_t> ZipArchive::FindEntry(std::string_view name) const {
     auto it = m_index.find(NormalizeName(name));
-    if (it == m_index.end()) return std::nullopt;
+    if (it == m_index.end())
+        return std::nullopt;
     return it->second;
 }
 
@@ -98,13 +108,14 @@ bool ZipArchive::Unzip(std::string_view name, std::vector<uint8_t>& out, std::st
         return false;
     }
     if (st.size > maxBytes) {
-        setError(error, "Zip entry too large: " + std::string(name) + " (" + std::to_string(st.size) +
-                            " bytes)");
+        setError(error, "Zip entry too large: " + std::string(name) + " (" +
+                            std::to_string(st.size) + " bytes)");
         return false;
     }
     std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(m_zip, *index, 0));
     if (!file) {
-        setError(error, "Zip entry cannot be opened: " + std::string(name) + ": " + zip_strerror(m_zip));
+        setError(error,
+                 "Zip entry cannot be opened: " + std::string(name) + ": " + zip_strerror(m_zip));
         return false;
     }
     out.resize(static_cast<size_t>(st.size));
@@ -121,7 +132,8 @@ bool ZipArchive::Unzip(std::string_view name, std::vector<uint8_t>& out, std::st
             out.clear();
             return false;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (done >= out.size()) {
             setError(error, "Zip entry longer than declared: " + std::string(name));
             out.clear();
@@ -139,7 +151,8 @@ bool ZipArchive::Unzip(std::string_view name, std::vector<uint8_t>& out, std::st
 
 std::optional<std::string> ZipArchive::UnzipText(std::string_view name, std::string* error) const {
     std::vector<uint8_t> bytes;
-    if (!Unzip(name, bytes, error)) return std::nullopt;
+    if (!Unzip(name, bytes, error))
+        return std::nullopt;
     return std::string(bytes.begin(), bytes.end());
 }
 

@@ -1,8 +1,9 @@
 #include "ui/RichText.h"
-#include "TextUtil.h"
 
 #include <charconv>
 #include <optional>
+
+#include "TextUtil.h"
 
 namespace ui {
 namespace {

@@ -21,6 +21,17 @@
 // or, once a window exists, its control tree.
 using NamedTextLookup = std::function<std::optional<std::string>(std::string_view name)>;
 
+// Downloader ids of the toolkit products, which bring sub-programs along. The ids are the
+// vendor's: they arrive in the skin package and go into the update service's queries.
+enum ToolkitDownloaderId : int {
+    kToolkitDownloaderA = 277,
+    kToolkitDownloaderB = 278,
+};
+
+inline bool IsToolkitDownloader(int downloaderId) {
+    return downloaderId == kToolkitDownloaderA || downloaderId == kToolkitDownloaderB;
+}
+
 class CConfigure {
 public:
     enum LoadState { kNotLoaded = 1, kLoaded = 2 };

@@ -126,7 +126,6 @@ int64_t GetFileSize64(const std::filesystem::path& path);
 // replacement; the number of replacements. 0 when the text or the pattern is empty.
 size_t ReplaceAll(std::string& text, std::string_view pattern, std::string_view replacement);
 
-
 // HKLM "SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Client" value "Version"; "" when absent.
 std::string GetDotNetVersion();
 
@@ -139,14 +138,12 @@ bool WillShowNetFrameCheck(const std::filesystem::path& dir);
 // The name ends in ".exe", exactly (case matters); false for names shorter than four characters.
 bool IsSetupExe(std::string_view fileName);
 
-
 // Starts the installed product. `quotedPath` is the program's path in double quotes (a path
 // without them is taken as it is). Mode 0 opens it with the desktop's handler; any other mode
 // runs it directly, its folder as working directory, without waiting for it. 0 once started;
 // -1 on failure, logged and reported as "Other"/"StartWindowError" with a Windows error number
 // (2 missing, 5 not executable, 123 a path the command line cannot carry, 31 other failures).
 int StartTargetMainExe(std::string_view quotedPath, int mode);
-
 
 // The usage reporter's settings for the running program: its version, OS text and locale;
 // sending on. The program hands them to the reporter before its first use.

@@ -26,10 +26,17 @@ enum errorcode {
 
 inline constexpr int64_t kTaskSize = 1048576;
 
+// A task's status. The numbers are stored in the task file, so they never change.
+enum TaskState : int32_t {
+    kTaskWaiting = 0,
+    kTaskFinished = 1,
+    kTaskReturned = 2,  // returned by a worker after an attempt
+    kTaskDispatched = 3,
+};
+
 struct DownloadTask {
-    // 0 waiting, 1 finished, 2 returned by a worker after an attempt, 3 dispatched.
-    std::atomic<int32_t> TaskStatus{0};
-    int32_t TaskId = 0;  // k: the task starts at (k - 1) MiB
+    std::atomic<int32_t> TaskStatus{kTaskWaiting};  // a TaskState
+    int32_t TaskId = 0;                             // k: the task starts at (k - 1) MiB
     std::string RemotePath;
     std::string LocalPath;
     int64_t StartPos = 0;
