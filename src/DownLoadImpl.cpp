@@ -173,8 +173,8 @@ std::string CDownLoadImpl::md5OfFile(const std::string& path) {
     if (fd < 0)
         return {};
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) == 1;
+    CMd5Stream md5;
+    bool ok = true;
     std::vector<unsigned char> block(1 << 20);
     while (ok) {
         const ssize_t n = ::read(fd, block.data(), block.size());
@@ -184,25 +184,20 @@ std::string CDownLoadImpl::md5OfFile(const std::string& path) {
             ok = false;
         if (n <= 0)
             break;
-        ok = EVP_DigestUpdate(ctx.get(), block.data(), static_cast<size_t>(n)) == 1;
+        ok = md5.update(block.data(), static_cast<size_t>(n));
     }
     ::close(fd);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!ok || EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
-        return {};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
-    }
-    return hex;
+    return ok ? md5.finishHex() : std::string();
 }
 
 int CDownLoadImpl::checkMD5(const std::string& path, const std::string& expectedA,
                             const std::string& expectedB, const std::string& tag) {
-    const std::string digest = md5OfFile(path);
+    return checkMD5Digest(path, md5OfFile(path), expectedA, expectedB, tag);
+}
+
+int CDownLoadImpl::checkMD5Digest(const std::string& path, const std::string& digest,
+                                  const std::string& expectedA, const std::string& expectedB,
+                                  const std::string& tag) {
     LOG(INFO) << " MD5 of file " << path << " is " << digest;
     // Made afresh, never written through a link planted under the record's name.
     const std::string recordPath = path + ".db";
@@ -216,4 +211,33 @@ int CDownLoadImpl::checkMD5(const std::string& path, const std::string& expected
     }
     // An unreadable file has no digest and matches nothing, not even an empty expectation.
     return !digest.empty() && (digest == expectedA || digest == expectedB) ? 1 : 0;
+}
+
+struct CMd5Stream::State {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx{EVP_MD_CTX_new(), EVP_MD_CTX_free};
+    bool ok = false;
+};
+
+CMd5Stream::CMd5Stream() : m_state(std::make_unique<State>()) {
+    m_state->ok = m_state->ctx && EVP_DigestInit_ex(m_state->ctx.get(), EVP_md5(), nullptr) == 1;
+}
+
+CMd5Stream::~CMd5Stream() = default;
+
+bool CMd5Stream::update(const void* data, size_t size) {
+    return m_state->ok = m_state->ok && EVP_DigestUpdate(m_state->ctx.get(), data, size) == 1;
+}
+
+std::string CMd5Stream::finishHex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!m_state->ok || EVP_DigestFinal_ex(m_state->ctx.get(), digest, &length) != 1) return {};
+    m_state->ok = false;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 15];
+    }
+    return hex;
 }

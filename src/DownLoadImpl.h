@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 // What SuperDownloadFile watches and whom it tells. The defaults are the product's; tests
@@ -44,4 +45,27 @@ public:
 
     // The digest alone; empty when the file cannot be read.
     static std::string md5OfFile(const std::string& path);
+
+    // checkMD5 for a digest computed elsewhere (an empty one: the file could not be read): the
+    // same log line, record file and result.
+    static int checkMD5Digest(const std::string& path, const std::string& digest,
+                              const std::string& expectedA, const std::string& expectedB,
+                              const std::string& tag);
+};
+
+// The MD5 of bytes given in pieces, for a caller that reads the file anyway.
+class CMd5Stream {
+public:
+    CMd5Stream();
+    ~CMd5Stream();
+    CMd5Stream(const CMd5Stream&) = delete;
+    CMd5Stream& operator=(const CMd5Stream&) = delete;
+
+    bool update(const void* data, size_t size);
+    // 32 lowercase hexadecimal digits; empty when any step failed.
+    std::string finishHex();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
 };

@@ -128,21 +128,23 @@ std::string commonNameOf(X509* cert) {
 }
 
 TrustResult verifySource(const ByteSource& source, const std::string& expectedPublisher,
-                         const TrustAnchors& anchors) {
+                         const TrustAnchors& anchors,
+                         const PrecomputedDigest* precomputed = nullptr) {
     TrustResult result;
     ERR_clear_error();
     PeSignatureLayout layout;
     std::string why;
     switch (parsePeLayout(source, layout, &why)) {
         case PeParse::Ok:
-            verifyAuthenticode(source, layout, anchors.impl(), expectedPublisher, result);
+            verifyAuthenticode(source, layout, anchors.impl(), expectedPublisher, precomputed,
+                               result);
             break;
         case PeParse::Malformed:
             result.form = SignatureForm::Authenticode;
             malformed(result, why);
             break;
         case PeParse::NotPe:
-            verifyAppended(source, anchors.impl(), expectedPublisher, result);
+            verifyAppended(source, anchors.impl(), expectedPublisher, precomputed, result);
             break;
     }
     // Leave nothing in this thread's OpenSSL error queue for the next caller to trip over.
@@ -217,6 +219,42 @@ bool digestRanges(const ByteSource& source, std::span<const ByteRange> ranges, c
         return false;
     out.resize(size);
     return true;
+}
+
+bool contentDigest(const ByteSource& source, std::span<const ByteRange> ranges, const EVP_MD* md,
+                   const PrecomputedDigest* precomputed, std::vector<uint8_t>& out) {
+    if (precomputed) {
+        const auto plan = planOf(source, ranges, md);
+        if (plan && *plan == precomputed->plan) {
+            out = precomputed->value;
+            return true;
+        }
+    }
+    return digestRanges(source, ranges, md, out);
+}
+
+std::optional<SignedDigestPlan> planOf(const ByteSource& source, std::span<const ByteRange> ranges,
+                                       const EVP_MD* md) {
+    SignedDigestPlan plan;
+    plan.fileSize = source.size();
+    bool known = false;
+    for (const DigestAlgorithm a : {DigestAlgorithm::Sha1, DigestAlgorithm::Sha256,
+                                    DigestAlgorithm::Sha384, DigestAlgorithm::Sha512}) {
+        if (md && EVP_MD_get_type(digestFor(a)) == EVP_MD_get_type(md)) {
+            plan.algorithm = a;
+            known = true;
+        }
+    }
+    if (!known)
+        return std::nullopt;
+    for (const ByteRange& range : ranges) {
+        // What digestRanges refuses has no plan either.
+        if (range.begin > range.end || range.end > plan.fileSize)
+            return std::nullopt;
+        if (range.begin < range.end)
+            plan.ranges.emplace_back(range.begin, range.end);
+    }
+    return plan;
 }
 
 const EVP_MD* digestFor(DigestAlgorithm algorithm) {
@@ -445,17 +483,101 @@ TrustResult stripAppendedSignature(const std::filesystem::path& path,
     }
 
     // The private copy is what gets checked, so what runs later is what was verified.
-    const FdSource copy(out.get(), size);
-    result = verifySource(copy, expectedPublisher, anchors);
+    return checkPrivateCopy(out.get(), outPath, expectedPublisher, anchors);
+}
+
+std::optional<SignedDigestPlan> signedDigestPlan(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    const FdSource source(fd, static_cast<uint64_t>(st.st_size));
+    std::optional<SignedDigestPlan> plan;
+    PeSignatureLayout layout;
+    switch (parsePeLayout(source, layout, nullptr)) {
+        case PeParse::Ok:
+            plan = authenticodePlan(source, layout);
+            break;
+        case PeParse::Malformed:
+            break;
+        case PeParse::NotPe:
+            plan = appendedPlan(source);
+            break;
+    }
+    ERR_clear_error();
+    return plan;
+}
+
+struct SignedContentDigest::State {
+    MdCtxPtr ctx;
+    bool ok = false;
+};
+
+SignedContentDigest::SignedContentDigest(SignedDigestPlan plan)
+    : m_plan(std::move(plan)), m_state(std::make_unique<State>()) {
+    m_state->ctx.reset(EVP_MD_CTX_new());
+    m_state->ok = m_state->ctx &&
+                  EVP_DigestInit_ex(m_state->ctx.get(), digestFor(m_plan.algorithm), nullptr) == 1;
+    // Bytes arrive in file order, so ranges out of order could not be digested as planned.
+    uint64_t previousEnd = 0;
+    for (const auto& [from, to] : m_plan.ranges) {
+        if (from < previousEnd || from > to || to > m_plan.fileSize)
+            m_state->ok = false;
+        previousEnd = to;
+    }
+}
+
+SignedContentDigest::~SignedContentDigest() = default;
+
+bool SignedContentDigest::update(std::span<const uint8_t> bytes) {
+    if (!m_state->ok || bytes.size() > m_plan.fileSize - m_offset)
+        return m_state->ok = false;
+    const uint64_t begin = m_offset;
+    const uint64_t end = begin + bytes.size();
+    for (const auto& [from, to] : m_plan.ranges) {
+        const uint64_t a = std::max(from, begin);
+        const uint64_t b = std::min(to, end);
+        if (a < b && EVP_DigestUpdate(m_state->ctx.get(), bytes.data() + (a - begin), b - a) != 1)
+            return m_state->ok = false;
+    }
+    m_offset = end;
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> SignedContentDigest::finish() {
+    std::vector<uint8_t> digest(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    if (!m_state->ok || m_offset != m_plan.fileSize ||
+        EVP_DigestFinal_ex(m_state->ctx.get(), digest.data(), &size) != 1)
+        return std::nullopt;
+    m_state->ok = false;
+    digest.resize(size);
+    return digest;
+}
+
+TrustResult checkPrivateCopy(int copyFd, const std::filesystem::path& copyPath,
+                             const std::string& expectedPublisher, const TrustAnchors& anchors,
+                             const PrecomputedDigest* digest) {
+    TrustResult result;
+    struct stat st {};
+    if (::fstat(copyFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::unlink(copyPath.c_str());
+        fail(result, kTrustSystemError, copyPath.string() + " is not a regular file");
+        return result;
+    }
+    const FdSource copy(copyFd, static_cast<uint64_t>(st.st_size));
+    result = verifySource(copy, expectedPublisher, anchors, digest);
     if (!result.ok()) {
-        ::unlink(outPath.c_str());
+        ::unlink(copyPath.c_str());
         return result;
     }
     if (result.form == SignatureForm::Appended) {
         AppendedLayout layout;
         if (parseAppendedLayout(copy, layout, nullptr) != AppendedParse::Ok ||
-            ::ftruncate(out.get(), static_cast<off_t>(layout.contentSize)) != 0)
-            return abandon("cannot cut the signature block off " + outPath.string());
+            ::ftruncate(copyFd, static_cast<off_t>(layout.contentSize)) != 0) {
+            ::unlink(copyPath.c_str());
+            fail(result, kTrustSystemError,
+                 "cannot cut the signature block off " + copyPath.string());
+        }
     }
     return result;
 }

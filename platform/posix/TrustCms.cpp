@@ -71,34 +71,73 @@ std::optional<uint64_t> appendedSignedContentSize(std::span<const uint8_t> file)
     return layout.contentSize;
 }
 
-void verifyAppended(const ByteSource& source, const TrustAnchors::Impl& anchors,
-                    const std::string& expectedPublisher, TrustResult& result) {
+namespace {
+
+// The appended block, parsed as far as the digest its signer names.
+struct AppendedBlob {
     AppendedLayout layout;
+    CmsPtr cms;
+    CMS_SignerInfo* signerInfo = nullptr;  // owned by cms
+    const EVP_MD* md = nullptr;
+};
+
+bool readAppended(const ByteSource& source, AppendedBlob& out, TrustResult& result) {
     std::string why;
-    const AppendedParse parsed = parseAppendedLayout(source, layout, &why);
+    const AppendedParse parsed = parseAppendedLayout(source, out.layout, &why);
     if (parsed == AppendedParse::None)
-        return fail(result, kTrustNoSignature, why);
+        return fail(result, kTrustNoSignature, why), false;
     result.form = SignatureForm::Appended;
     if (parsed == AppendedParse::Malformed)
-        return malformed(result, why);
+        return malformed(result, why), false;
 
-    std::vector<uint8_t> blob(layout.cmsSize);
-    if (!source.read(layout.cmsOffset, blob))
-        return fail(result, kTrustNoSignature, "read error", kReadFault);
+    std::vector<uint8_t> blob(out.layout.cmsSize);
+    if (!source.read(out.layout.cmsOffset, blob))
+        return fail(result, kTrustNoSignature, "read error", kReadFault), false;
     const unsigned char* p = blob.data();
-    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(blob.size())));
-    if (!cms || p != blob.data() + blob.size())
-        return malformed(result, "the signature block is not one CMS DER object");
-    if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed ||
-        OBJ_obj2nid(CMS_get0_eContentType(cms.get())) != NID_pkcs7_data ||
-        CMS_is_detached(cms.get()) != 1)
-        return malformed(result, "the signature block is not a detached signature over data");
-    STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms.get());
+    out.cms.reset(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(blob.size())));
+    if (!out.cms || p != blob.data() + blob.size())
+        return malformed(result, "the signature block is not one CMS DER object"), false;
+    CMS_ContentInfo* cms = out.cms.get();
+    if (OBJ_obj2nid(CMS_get0_type(cms)) != NID_pkcs7_signed ||
+        OBJ_obj2nid(CMS_get0_eContentType(cms)) != NID_pkcs7_data || CMS_is_detached(cms) != 1)
+        return malformed(result, "the signature block is not a detached signature over data"),
+               false;
+    STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms);
     if (!signerInfos || sk_CMS_SignerInfo_num(signerInfos) != 1)
-        return malformed(result, "the signature must have exactly one signer");
-    CMS_SignerInfo* signerInfo = sk_CMS_SignerInfo_value(signerInfos, 0);
+        return malformed(result, "the signature must have exactly one signer"), false;
+    out.signerInfo = sk_CMS_SignerInfo_value(signerInfos, 0);
 
-    X509StackPtr certs(CMS_get1_certs(cms.get()));
+    X509_ALGOR* digestAlgorithm = nullptr;
+    CMS_SignerInfo_get0_algs(out.signerInfo, nullptr, nullptr, &digestAlgorithm, nullptr);
+    const ASN1_OBJECT* digestOid = nullptr;
+    if (digestAlgorithm)
+        X509_ALGOR_get0(&digestOid, nullptr, nullptr, digestAlgorithm);
+    out.md = digestOid ? digestForOid(digestOid, false) : nullptr;
+    return true;
+}
+
+}  // namespace
+
+std::optional<SignedDigestPlan> appendedPlan(const ByteSource& source) {
+    AppendedBlob blob;
+    TrustResult ignored;
+    if (!readAppended(source, blob, ignored) || !blob.md)
+        return std::nullopt;
+    const ByteRange content{0, blob.layout.contentSize};
+    return planOf(source, {&content, 1}, blob.md);
+}
+
+void verifyAppended(const ByteSource& source, const TrustAnchors::Impl& anchors,
+                    const std::string& expectedPublisher, const PrecomputedDigest* precomputed,
+                    TrustResult& result) {
+    AppendedBlob blob;
+    if (!readAppended(source, blob, result))
+        return;
+    CMS_ContentInfo* cms = blob.cms.get();
+    CMS_SignerInfo* signerInfo = blob.signerInfo;
+    const AppendedLayout& layout = blob.layout;
+
+    X509StackPtr certs(CMS_get1_certs(cms));
     X509* signer = nullptr;
     for (int i = 0; certs && i < sk_X509_num(certs.get()) && !signer; ++i)
         if (CMS_SignerInfo_cert_cmp(signerInfo, sk_X509_value(certs.get(), i)) == 0)
@@ -106,12 +145,7 @@ void verifyAppended(const ByteSource& source, const TrustAnchors::Impl& anchors,
     if (!signer)
         return fail(result, kTrustNoSignerCert, "the signature does not carry its signer");
 
-    X509_ALGOR* digestAlgorithm = nullptr;
-    CMS_SignerInfo_get0_algs(signerInfo, nullptr, nullptr, &digestAlgorithm, nullptr);
-    const ASN1_OBJECT* digestOid = nullptr;
-    if (digestAlgorithm)
-        X509_ALGOR_get0(&digestOid, nullptr, nullptr, digestAlgorithm);
-    const EVP_MD* md = digestOid ? digestForOid(digestOid, false) : nullptr;
+    const EVP_MD* md = blob.md;
     if (!md)
         return fail(result, kTrustNoSignature, "unsupported digest algorithm", kCryptUnknownAlgo);
 
@@ -128,7 +162,7 @@ void verifyAppended(const ByteSource& source, const TrustAnchors::Impl& anchors,
 
     std::vector<uint8_t> actual;
     const ByteRange content{0, layout.contentSize};
-    if (!digestRanges(source, {&content, 1}, md, actual))
+    if (!contentDigest(source, {&content, 1}, md, precomputed, actual))
         return fail(result, kTrustNoSignature, "read error", kReadFault);
     if (!std::equal(actual.begin(), actual.end(), messageDigest->data,
                     messageDigest->data + messageDigest->length))

@@ -82,6 +82,14 @@ struct ByteRange {
 bool digestRanges(const ByteSource& source, std::span<const ByteRange> ranges, const EVP_MD* md,
                   std::vector<uint8_t>& out);
 
+// The digest a check compares with the signed one: `precomputed` when it was made by the same
+// plan (same file size, algorithm and ranges), else read from `source`. False on a read error.
+bool contentDigest(const ByteSource& source, std::span<const ByteRange> ranges, const EVP_MD* md,
+                   const PrecomputedDigest* precomputed, std::vector<uint8_t>& out);
+// The plan of a check that digests `ranges` of `source` with `md`; nullopt for another digest.
+std::optional<SignedDigestPlan> planOf(const ByteSource& source, std::span<const ByteRange> ranges,
+                                       const EVP_MD* md);
+
 // The digests a signature may use, by OID; null for any other. SHA-1 only where allowed.
 const EVP_MD* digestForOid(const ASN1_OBJECT* oid, bool allowSha1);
 const EVP_MD* digestFor(DigestAlgorithm algorithm);
@@ -122,7 +130,9 @@ ObjectPtr rfc3161AttributeOid();
 PeParse parsePeLayout(const ByteSource& source, PeSignatureLayout& layout, std::string* error);
 void verifyAuthenticode(const ByteSource& source, const PeSignatureLayout& layout,
                         const TrustAnchors::Impl& anchors, const std::string& expectedPublisher,
-                        TrustResult& result);
+                        const PrecomputedDigest* precomputed, TrustResult& result);
+std::optional<SignedDigestPlan> authenticodePlan(const ByteSource& source,
+                                                 const PeSignatureLayout& layout);
 
 enum class AppendedParse { None, Ok, Malformed };
 struct AppendedLayout {
@@ -133,6 +143,8 @@ struct AppendedLayout {
 AppendedParse parseAppendedLayout(const ByteSource& source, AppendedLayout& layout,
                                   std::string* error);
 void verifyAppended(const ByteSource& source, const TrustAnchors::Impl& anchors,
-                    const std::string& expectedPublisher, TrustResult& result);
+                    const std::string& expectedPublisher, const PrecomputedDigest* precomputed,
+                    TrustResult& result);
+std::optional<SignedDigestPlan> appendedPlan(const ByteSource& source);
 
 }  // namespace platform

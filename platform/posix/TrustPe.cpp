@@ -301,58 +301,94 @@ uint32_t peChecksum(std::span<const uint8_t> image, const PeSignatureLayout& lay
     return static_cast<uint32_t>(sum) + static_cast<uint32_t>(image.size());
 }
 
-void verifyAuthenticode(const ByteSource& source, const PeSignatureLayout& layout,
-                        const TrustAnchors::Impl& anchors, const std::string& expectedPublisher,
-                        TrustResult& result) {
+namespace {
+
+// The signature of a PE image, parsed as far as its image digest.
+struct AuthenticodeBlob {
+    std::vector<uint8_t> table;
+    Pkcs7Ptr p7;
+    IndirectData indirect;
+    const EVP_MD* md = nullptr;
+};
+
+bool readAuthenticode(const ByteSource& source, const PeSignatureLayout& layout,
+                      AuthenticodeBlob& out, TrustResult& result) {
     result.form = SignatureForm::Authenticode;
     if (layout.certTableOffset == 0)
-        return fail(result, kTrustNoSignature, "the PE image has no certificate table");
+        return fail(result, kTrustNoSignature, "the PE image has no certificate table"), false;
     if (layout.certTableSize > kMaxSignatureBlobSize)
-        return malformed(result, "the certificate table is implausibly large");
-    std::vector<uint8_t> table(layout.certTableSize);
-    if (!source.read(layout.certTableOffset, table))
-        return fail(result, kTrustNoSignature, "read error", kReadFault);
+        return malformed(result, "the certificate table is implausibly large"), false;
+    out.table.resize(layout.certTableSize);
+    if (!source.read(layout.certTableOffset, out.table))
+        return fail(result, kTrustNoSignature, "read error", kReadFault), false;
     std::span<const uint8_t> blob;
     std::string why;
-    if (!primaryCertificate(table, blob, why))
-        return malformed(result, why);
+    if (!primaryCertificate(out.table, blob, why))
+        return malformed(result, why), false;
 
     const unsigned char* p = blob.data();
-    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(blob.size())));
-    if (!p7)
-        return malformed(result, "the signature is not PKCS#7 DER");
+    out.p7.reset(d2i_PKCS7(nullptr, &p, static_cast<long>(blob.size())));
+    if (!out.p7)
+        return malformed(result, "the signature is not PKCS#7 DER"), false;
     // Padding may follow the blob; anything else there would ride along unsigned.
     const auto rest = blob.subspan(static_cast<size_t>(p - blob.data()));
     if (std::any_of(rest.begin(), rest.end(), [](uint8_t b) { return b != 0; }))
-        return malformed(result, "non-zero bytes follow the signature");
-    if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign || !p7->d.sign->contents)
-        return malformed(result, "the signature is not PKCS#7 signed data");
+        return malformed(result, "non-zero bytes follow the signature"), false;
+    PKCS7* p7 = out.p7.get();
+    if (!PKCS7_type_is_signed(p7) || !p7->d.sign || !p7->d.sign->contents)
+        return malformed(result, "the signature is not PKCS#7 signed data"), false;
 
     const ObjectPtr indirectOid = oid(kOidSpcIndirectData);
     const PKCS7* content = p7->d.sign->contents;
     if (!content->type || OBJ_cmp(content->type, indirectOid.get()) != 0 || !content->d.other ||
         content->d.other->type != V_ASN1_SEQUENCE || !content->d.other->value.sequence)
-        return malformed(result, "the signed content is not SpcIndirectDataContent");
+        return malformed(result, "the signed content is not SpcIndirectDataContent"), false;
     const ASN1_STRING* sequence = content->d.other->value.sequence;
-    IndirectData indirect;
-    if (!parseIndirectData({sequence->data, static_cast<size_t>(sequence->length)}, indirect, why))
-        return malformed(result, why);
-    if (OBJ_cmp(indirect.dataType.get(), oid(kOidSpcPeImageData).get()) != 0)
-        return malformed(result, "the signed content is not a PE image digest");
-    const EVP_MD* md = digestForOid(indirect.digestAlgorithm.get(), true);
-    if (!md)
+    if (!parseIndirectData({sequence->data, static_cast<size_t>(sequence->length)}, out.indirect,
+                           why))
+        return malformed(result, why), false;
+    if (OBJ_cmp(out.indirect.dataType.get(), oid(kOidSpcPeImageData).get()) != 0)
+        return malformed(result, "the signed content is not a PE image digest"), false;
+    out.md = digestForOid(out.indirect.digestAlgorithm.get(), true);
+    if (!out.md)
         return fail(result, kTrustNoSignature, "unsupported image digest algorithm",
-                    kCryptUnknownAlgo);
-    if (indirect.digest.size() != static_cast<size_t>(EVP_MD_get_size(md)))
-        return malformed(result, "the image digest has the wrong length");
+                    kCryptUnknownAlgo),
+               false;
+    if (out.indirect.digest.size() != static_cast<size_t>(EVP_MD_get_size(out.md)))
+        return malformed(result, "the image digest has the wrong length"), false;
+    return true;
+}
+
+}  // namespace
+
+std::optional<SignedDigestPlan> authenticodePlan(const ByteSource& source,
+                                                 const PeSignatureLayout& layout) {
+    AuthenticodeBlob blob;
+    TrustResult ignored;
+    if (!readAuthenticode(source, layout, blob, ignored))
+        return std::nullopt;
+    return planOf(source, imageRanges(layout, layout.certTableOffset), blob.md);
+}
+
+void verifyAuthenticode(const ByteSource& source, const PeSignatureLayout& layout,
+                        const TrustAnchors::Impl& anchors, const std::string& expectedPublisher,
+                        const PrecomputedDigest* precomputed, TrustResult& result) {
+    AuthenticodeBlob blob;
+    if (!readAuthenticode(source, layout, blob, result))
+        return;
+    PKCS7* p7 = blob.p7.get();
+    const IndirectData& indirect = blob.indirect;
+    const EVP_MD* md = blob.md;
+    const ObjectPtr indirectOid = oid(kOidSpcIndirectData);
 
     std::vector<uint8_t> actual;
-    if (!digestRanges(source, imageRanges(layout, layout.certTableOffset), md, actual))
+    const auto ranges = imageRanges(layout, layout.certTableOffset);
+    if (!contentDigest(source, ranges, md, precomputed, actual))
         return fail(result, kTrustNoSignature, "read error", kReadFault);
     if (!std::equal(actual.begin(), actual.end(), indirect.digest.begin(), indirect.digest.end()))
         return fail(result, kTrustBadDigest, "the image digest does not match the signed digest");
 
-    STACK_OF(PKCS7_SIGNER_INFO)* signerInfos = PKCS7_get_signer_info(p7.get());
+    STACK_OF(PKCS7_SIGNER_INFO)* signerInfos = PKCS7_get_signer_info(p7);
     if (!signerInfos || sk_PKCS7_SIGNER_INFO_num(signerInfos) != 1)
         return malformed(result, "the signature must have exactly one signer");
     PKCS7_SIGNER_INFO* signerInfo = sk_PKCS7_SIGNER_INFO_value(signerInfos, 0);
@@ -371,7 +407,7 @@ void verifyAuthenticode(const ByteSource& source, const PeSignatureLayout& layou
         OBJ_cmp(sk_X509_ALGOR_value(digests, 0)->algorithm, signerDigest->algorithm) != 0)
         return malformed(result, "the signature must name one supported digest, the signer's");
 
-    X509ViewPtr signers(PKCS7_get0_signers(p7.get(), nullptr, 0));
+    X509ViewPtr signers(PKCS7_get0_signers(p7, nullptr, 0));
     ERR_clear_error();
     if (!signers || sk_X509_num(signers.get()) != 1)
         return fail(result, kTrustNoSignerCert, "the signature does not carry its signer");
@@ -387,7 +423,7 @@ void verifyAuthenticode(const ByteSource& source, const PeSignatureLayout& layou
                                        static_cast<int>(indirect.signedBytes.size())));
     if (!signedBytes)
         return fail(result, kTrustSystemError, "out of memory");
-    if (PKCS7_verify(p7.get(), nullptr, nullptr, signedBytes.get(), nullptr,
+    if (PKCS7_verify(p7, nullptr, nullptr, signedBytes.get(), nullptr,
                      PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
         if (errorQueueHas(ERR_LIB_PKCS7, PKCS7_R_DIGEST_FAILURE))
             return fail(result, kTrustBadDigest, "the signed attributes do not match the content");

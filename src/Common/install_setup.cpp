@@ -19,6 +19,7 @@
 #include "Common/install_window.h"
 #include "Common/install_worker.h"
 #include "Common/install_worker_internal.h"
+#include "Common/setup_handover.h"
 #include "DownLoadImpl.h"
 #include "FuntionImpl.h"
 #include "FuntionImplSignature.h"
@@ -323,12 +324,17 @@ int FinishInstall(InstallRun& run) {
         }
         w.ShowProgressValue(90);
     });
-    const bool md5Ok = cfg.loadSource == CConfigure::kFromMarkup ||
-                       CDownLoadImpl::checkMD5(run.downloadPath, cfg.Md5, cfg.Md5_extra, cfg.Software_version) == 1;
-    // What runs is a private copy of exactly the bytes whose signature was checked.
+    // What runs is a private copy of exactly the bytes whose digests were checked, made in the
+    // same read of the download that computes them.
+    const bool md5FromMarkup = cfg.loadSource == CConfigure::kFromMarkup;
     RunFolder runFolder(run.workFolder);
     const fs::path runCopy = runFolder.path() / fs::path(run.downloadPath).filename();
-    const platform::TrustResult trust = platform::stripAppendedSignature(run.downloadPath, runCopy);
+    HandoverOptions handoverOptions;
+    handoverOptions.md5 = !md5FromMarkup;
+    const SetupHandover handover = HandOverSetup(run.downloadPath, runCopy, handoverOptions);
+    const bool md5Ok = md5FromMarkup || CDownLoadImpl::checkMD5Digest(run.downloadPath, handover.md5, cfg.Md5,
+                                                                      cfg.Md5_extra, cfg.Software_version) == 1;
+    const platform::TrustResult& trust = handover.trust;
     LOG(INFO) << " VerifyEmbeddedSignature result is " << static_cast<int32_t>(trust.status) << ", "
               << FuntionImpl::SignatureMessage(trust.status, trust.lastError, run.downloadPath);
     const bool signatureOk = trust.ok();

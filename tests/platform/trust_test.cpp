@@ -1,5 +1,6 @@
 #include "platform/Trust.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
@@ -603,6 +604,85 @@ TEST(TrustStrip, NothingIsLeftWhenTheCheckFails) {
             << name;
         EXPECT_FALSE(fs::exists(out)) << name;
     }
+}
+
+// A digest computed while the file streams past stands in for the check's own read, but only
+// for the plan it was computed by.
+TEST(TrustPrecomputed, AStreamedDigestIsUsedOnlyForItsOwnPlan) {
+    kvtest::TempDir dir;
+    for (const Format format : {Format::Pe, Format::Appended}) {
+        SCOPED_TRACE(format == Format::Pe ? "PE" : "appended");
+        const Bytes file = kvtest::signBytes(subject(format), pki().publisher);
+        int round = 0;
+        // The file as a private copy: open read-write, as the hand-over leaves it.
+        auto copyOf = [&](const Bytes& bytes) {
+            const fs::path path = dir.path() / ("copy" + std::to_string(round++));
+            kvtest::writeFile(path, std::string(bytes.begin(), bytes.end()));
+            return std::make_pair(path, ::open(path.c_str(), O_RDWR | O_CLOEXEC));
+        };
+
+        auto [planned, plannedFd] = copyOf(file);
+        const auto plan = platform::signedDigestPlan(plannedFd);
+        ::close(plannedFd);
+        ASSERT_TRUE(plan.has_value());
+        EXPECT_EQ(plan->fileSize, file.size());
+        EXPECT_EQ(plan->algorithm, platform::DigestAlgorithm::Sha256);
+
+        // Fed in uneven pieces that straddle the skipped fields.
+        platform::SignedContentDigest streamed(*plan);
+        for (size_t at = 0, step = 1; at < file.size(); at += step, step = step * 3 + 1)
+            ASSERT_TRUE(
+                streamed.update(std::span(file).subspan(at, std::min(step, file.size() - at))));
+        const auto value = streamed.finish();
+        ASSERT_TRUE(value.has_value());
+        if (format == Format::Pe) {
+            EXPECT_EQ(*value, platform::authenticodeDigest(file, layoutOf(file),
+                                                           platform::DigestAlgorithm::Sha256));
+        }
+
+        auto checkWith = [&](const platform::PrecomputedDigest& digest) {
+            auto [path, fd] = copyOf(file);
+            const TrustResult r = platform::checkPrivateCopy(fd, path, {}, testRoots(), &digest);
+            ::close(fd);
+            EXPECT_EQ(fs::exists(path), r.ok()) << "a failed copy is removed";
+            return r;
+        };
+        EXPECT_TRUE(checkWith({*plan, *value}).ok());
+        Bytes wrong = *value;
+        wrong[0] ^= 1;
+        EXPECT_EQ(checkWith({*plan, wrong}).status, platform::kTrustBadDigest)
+            << "the check compares the value it is given";
+        platform::SignedDigestPlan otherAlgorithm = *plan;
+        otherAlgorithm.algorithm = platform::DigestAlgorithm::Sha512;
+        platform::SignedDigestPlan otherSize = *plan;
+        otherSize.fileSize += 1;
+        platform::SignedDigestPlan otherRanges = *plan;
+        otherRanges.ranges.front().first += 1;
+        for (const auto& other : {otherAlgorithm, otherSize, otherRanges})
+            EXPECT_TRUE(checkWith({other, wrong}).ok()) << "another plan's value is not used";
+        if (format == Format::Appended) {
+            const fs::path stripped = dir.path() / ("copy" + std::to_string(round - 1));
+            const Bytes content = script();
+            EXPECT_EQ(kvtest::readFile(stripped), std::string(content.begin(), content.end()))
+                << "the block is cut off the copy";
+        }
+
+        platform::SignedContentDigest shortFeed(*plan);
+        ASSERT_TRUE(shortFeed.update(std::span(file).first(file.size() - 1)));
+        EXPECT_FALSE(shortFeed.finish().has_value()) << "a digest of fewer bytes than the file";
+        platform::SignedContentDigest longFeed(*plan);
+        ASSERT_TRUE(longFeed.update(file));
+        EXPECT_FALSE(longFeed.update(std::span(file).first(1))) << "past the end of the file";
+        EXPECT_FALSE(longFeed.finish().has_value());
+    }
+
+    // Nothing a check would digest: no plan.
+    const Bytes unsignedFile = script();
+    const fs::path plain = dir.path() / "plain.sh";
+    kvtest::writeFile(plain, std::string(unsignedFile.begin(), unsignedFile.end()));
+    const int fd = ::open(plain.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_FALSE(platform::signedDigestPlan(fd).has_value());
+    ::close(fd);
 }
 
 // An independent signer: images signed by osslsigncode verify here.

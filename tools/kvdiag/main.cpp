@@ -10,6 +10,7 @@
 //   kvdiag download URL OUT    a watched download, progress on one updating line, then the
 //                              result code (1 downloaded, -1 .. -4 the kinds of failure)
 //   kvdiag md5 FILE A B TAG    the MD5 check: 1 when the digest is A or B
+//   kvdiag handover FILE COPY  the setup hand-over: one read makes COPY, the MD5 and the signature check
 //   kvdiag probe               every system probe's answer on this machine
 //   kvdiag verify FILE         the signature check's log line; exit 0 only when verified
 //   kvdiag event CATEGORY ACTION LABEL [--now]
@@ -32,6 +33,7 @@
 #include "FuntionImplSignature.h"
 #include "Logging.h"
 #include "platform/System.h"
+#include "Common/setup_handover.h"
 #include "Common/skin_labels.h"
 #include "Common/skin_probe.h"
 #include "RemoteServices.h"
@@ -47,6 +49,7 @@ int usage() {
                  "       kvdiag config [--markup] [--binary BINARY]\n"
                  "       kvdiag download URL OUT\n"
                  "       kvdiag md5 FILE A B TAG\n"
+                 "       kvdiag handover FILE COPY\n"
                  "       kvdiag probe\n"
                  "       kvdiag verify FILE\n"
                  "       kvdiag event CATEGORY ACTION LABEL [--now]\n";
@@ -146,6 +149,15 @@ int md5(const std::string& file, const std::string& a, const std::string& b, con
     return result == 1 ? 0 : 1;
 }
 
+int handover(const std::string& file, const std::string& copy) {
+    const auto start = std::chrono::steady_clock::now();
+    const SetupHandover h = HandOverSetup(file, copy);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf("MD5: %s\nSignature: 0x%x %s\nSeconds: %.3f\n", h.md5.c_str(), h.trust.status,
+                h.trust.detail.c_str(), took.count());
+    return h.trust.ok() ? 0 : 1;
+}
+
 int probe() {
     // The version probe reads the installer's resources: kvdiag carries none of its own.
     for (const auto& [name, answer] : FuntionImpl::ProbeReport(besideMe("kvdownloader")))
@@ -185,6 +197,7 @@ int main(int argc, char** argv) {
     if (command == "verify" && argc == 3) return FuntionImpl::VerifyEmbeddedSignature(argv[2]) ? 0 : 1;
     if (command == "download" && argc == 4) return download(argv[2], argv[3]);
     if (command == "md5" && argc == 6) return md5(argv[2], argv[3], argv[4], argv[5]);
+    if (command == "handover" && argc == 4) return handover(argv[2], argv[3]);
     if (command == "config") {
         bool markupOnly = false;
         std::filesystem::path binary = besideMe("kvdownloader");

@@ -153,9 +153,64 @@ TrustResult stripAppendedSignature(const std::filesystem::path& path,
                                    const std::string& expectedPublisher,
                                    const TrustAnchors& anchors);
 
-// --- Building blocks, shared with the signing tool. All pure. ---
-
 enum class DigestAlgorithm { Sha1, Sha256, Sha384, Sha512 };
+
+// --- The content digest computed by whoever reads the file anyway ---
+// A caller that streams a file for other reasons (a copy, another digest) can compute the
+// check's content digest in the same pass and hand it in, so the check does not read the
+// content a second time.
+
+// The bytes a check of one file digests and the algorithm its signature names: the Authenticode
+// image ranges, or the content before an appended block.
+struct SignedDigestPlan {
+    uint64_t fileSize = 0;
+    DigestAlgorithm algorithm = DigestAlgorithm::Sha256;
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;  // [begin, end), ascending, disjoint
+
+    bool operator==(const SignedDigestPlan&) const = default;
+};
+
+// The plan for the regular file open on `fd`, read with pread (the file offset stays); nullopt
+// when a check would digest nothing: no signature, a malformed one, an unknown algorithm.
+std::optional<SignedDigestPlan> signedDigestPlan(int fd);
+
+// A plan's digest, fed with the whole file's bytes in order from offset 0; bytes outside the
+// ranges are skipped.
+class SignedContentDigest {
+public:
+    explicit SignedContentDigest(SignedDigestPlan plan);
+    ~SignedContentDigest();
+    SignedContentDigest(const SignedContentDigest&) = delete;
+    SignedContentDigest& operator=(const SignedContentDigest&) = delete;
+
+    // False once the digest has failed or more than fileSize bytes were given.
+    bool update(std::span<const uint8_t> bytes);
+    // The digest when exactly fileSize bytes were given; nullopt otherwise.
+    std::optional<std::vector<uint8_t>> finish();
+    const SignedDigestPlan& plan() const { return m_plan; }
+
+private:
+    struct State;
+    SignedDigestPlan m_plan;
+    uint64_t m_offset = 0;
+    std::unique_ptr<State> m_state;
+};
+
+// A digest the caller vouches was computed by `plan` over exactly the bytes the check reads.
+struct PrecomputedDigest {
+    SignedDigestPlan plan;
+    std::vector<uint8_t> value;
+};
+
+// The second half of stripAppendedSignature for a private copy the caller wrote itself (at
+// `copyPath`, open read-write on `copyFd`, never changed by anyone else): checks it, cuts an
+// appended block off, and removes it on any failure. When the check's own plan equals
+// `digest->plan` it compares `digest->value` instead of reading the content again.
+TrustResult checkPrivateCopy(int copyFd, const std::filesystem::path& copyPath,
+                             const std::string& expectedPublisher, const TrustAnchors& anchors,
+                             const PrecomputedDigest* digest = nullptr);
+
+// --- Building blocks, shared with the signing tool. All pure. ---
 
 // Where Authenticode looks in a PE image.
 struct PeSignatureLayout {
