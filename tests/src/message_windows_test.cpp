@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -174,7 +175,11 @@ TEST_F(MessageWindows, TextsFitTheBoxInEveryLanguage) {
             SCOPED_TRACE("kind " + std::to_string(c.kind) + " language " +
                          std::to_string(language));
             backend->SetShowHook([&](HeadlessWindowHost& host) {
-                host.Render();
+                auto frame = host.Render();
+                // KV_MESSAGE_FRAMES: a folder to keep every box as a picture, for a look.
+                if (const char* keep = std::getenv("KV_MESSAGE_FRAMES"))
+                    frame.image->SavePng(std::string(keep) + "/box-" + LanguageRowFor(language).name + "-" +
+                                         std::to_string(c.kind) + ".png");
                 for (const char* name : {"msg_describe", "msg_question", "btn_yes", "btn_no"}) {
                     auto* label = host.Window().FindControl<ui::Label>(name);
                     ASSERT_NE(label, nullptr);
