@@ -178,7 +178,8 @@ TEST_F(MessageWindows, TextsFitTheBoxInEveryLanguage) {
                 auto frame = host.Render();
                 // KV_MESSAGE_FRAMES: a folder to keep every box as a picture, for a look.
                 if (const char* keep = std::getenv("KV_MESSAGE_FRAMES"))
-                    frame.image->SavePng(std::string(keep) + "/box-" + LanguageRowFor(language).name + "-" +
+                    frame.image->SavePng(std::string(keep) + "/box-" +
+                                         LanguageRowFor(language).name + "-" +
                                          std::to_string(c.kind) + ".png");
                 for (const char* name : {"msg_describe", "msg_question", "btn_yes", "btn_no"}) {
                     auto* label = host.Window().FindControl<ui::Label>(name);

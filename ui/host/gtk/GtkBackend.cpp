@@ -283,6 +283,25 @@ bool SaveScreenshot(const WindowBase& window, const std::string& path, std::stri
     return saved;
 }
 
+bool SaveScreenArea(const Rect& area, const std::string& path, std::string* error) {
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* shot = root ? gdk_pixbuf_get_from_window(root, area.left, area.top, area.Width(), area.Height())
+                           : nullptr;
+    if (!shot) {
+        if (error)
+            *error = "the X server gave no picture of the screen";
+        return false;
+    }
+    GError* failure = nullptr;
+    const bool saved = gdk_pixbuf_save(shot, path.c_str(), "png", &failure, nullptr);
+    if (!saved && error)
+        *error = failure ? failure->message : "cannot write " + path;
+    if (failure)
+        g_error_free(failure);
+    g_object_unref(shot);
+    return saved;
+}
+
 bool HasCompositor() {
     auto* backend = dynamic_cast<GtkBackend*>(GetHostBackend());
     return backend && backend->Composited();
