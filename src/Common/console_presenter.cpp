@@ -15,41 +15,16 @@ constexpr int kBarWidth = 30;
 constexpr int kPrintedStep = 5;  // points between two printed bars when not redrawing
 
 // The main window's controls the worker may address; others do not exist in its markup.
-const std::set<std::string, std::less<>> kMainWindowControls = {"main_tablayout",
-                                                                "backgroudlayout",
-                                                                "minbtn",
-                                                                "closebtn",
-                                                                "text_product_name",
-                                                                "text_fail_retry",
-                                                                "page_layout",
-                                                                "set_layout",
-                                                                "license_text",
-                                                                "select_language_text",
-                                                                "language_combox",
-                                                                "install_path_text",
-                                                                "install_file_path_edit",
-                                                                "browser_btn",
-                                                                "space_need",
-                                                                "space_free",
-                                                                "agree_improvement_checkbox",
-                                                                "agree_improvement",
-                                                                "install_btn",
-                                                                "license_checkbox",
-                                                                "license_link",
-                                                                "install_setting",
-                                                                "text_startshortcut",
-                                                                "start_app",
-                                                                "img_warning",
-                                                                "text_fail_advice",
-                                                                "image_play",
-                                                                "install_progress",
-                                                                "install_label",
-                                                                "install_minbtn"};
+const std::set<std::string, std::less<>> kMainWindowControls = {
+    "main_tablayout", "backgroudlayout", "minbtn", "closebtn", "text_product_name", "text_fail_retry",
+    "page_layout", "set_layout", "license_text", "select_language_text", "language_combox",
+    "install_path_text", "install_file_path_edit", "browser_btn", "space_need", "space_free",
+    "agree_improvement_checkbox", "agree_improvement", "install_btn", "license_checkbox", "license_link",
+    "install_setting", "text_startshortcut", "start_app", "img_warning", "text_fail_advice", "image_play",
+    "install_progress", "install_label", "install_minbtn"};
 
 // Inline tags of the skin's texts: a letter from this set, optionally one argument.
-bool isTagLetter(char c) {
-    return c == 'f' || c == 'c' || c == 'a' || c == 'u' || c == 'n' || c == 'p';
-}
+bool isTagLetter(char c) { return c == 'f' || c == 'c' || c == 'a' || c == 'u' || c == 'n' || c == 'p'; }
 
 }  // namespace
 
@@ -61,13 +36,11 @@ std::string PlainText(const std::string& text) {
             const size_t close = text.find('}', i + 1);
             size_t nameAt = i + 1;
             const bool ending = nameAt < text.size() && text[nameAt] == '/';
-            if (ending)
-                ++nameAt;
+            if (ending) ++nameAt;
             if (close != std::string::npos && nameAt < close && isTagLetter(text[nameAt]) &&
                 (nameAt + 1 == close || text[nameAt + 1] == ' ') && text.find('{', i + 1) > close) {
                 const char tag = text[nameAt];
-                if (!ending && (tag == 'n' || tag == 'p') && !out.empty())
-                    out += '\n';
+                if (!ending && (tag == 'n' || tag == 'p') && !out.empty()) out += '\n';
                 i = close;
                 continue;
             }
@@ -83,16 +56,13 @@ std::string ProgressBar(int value, int width) {
     const int filled = value * width / 100;
     char percent[8];
     std::snprintf(percent, sizeof percent, "%3d%%", value);
-    return "[" + std::string(static_cast<size_t>(filled), '#') +
-           std::string(static_cast<size_t>(width - filled), '-') + "] " + percent;
+    return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '-') +
+           "] " + percent;
 }
 
 ConsolePresenter::ConsolePresenter(std::ostream& out, std::shared_ptr<const ui::ZipArchive> skin,
                                    std::map<std::string, std::string> labels, bool redrawInPlace)
-    : m_out(out),
-      m_skin(std::move(skin)),
-      m_labels(std::move(labels)),
-      m_redrawInPlace(redrawInPlace) {}
+    : m_out(out), m_skin(std::move(skin)), m_labels(std::move(labels)), m_redrawInPlace(redrawInPlace) {}
 
 ConsolePresenter::~ConsolePresenter() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -101,8 +71,7 @@ ConsolePresenter::~ConsolePresenter() {
 
 ConsolePresenter::Control& ConsolePresenter::control(std::string_view name) {
     auto it = m_controls.find(name);
-    if (it == m_controls.end())
-        it = m_controls.emplace(std::string(name), Control{}).first;
+    if (it == m_controls.end()) it = m_controls.emplace(std::string(name), Control{}).first;
     return it->second;
 }
 
@@ -123,8 +92,7 @@ void ConsolePresenter::drawBar() {
     const int value = control("install_progress").value;
     const std::string label = PlainText(control("install_label").text);
     std::string line = ProgressBar(value, kBarWidth);
-    if (!label.empty() && label.find_first_not_of(" 0123456789.%") != std::string::npos)
-        line += "  " + label;
+    if (!label.empty() && label.find_first_not_of(" 0123456789.%") != std::string::npos) line += "  " + label;
     if (m_redrawInPlace) {
         m_out << '\r' << line << "\x1b[K";
         m_out.flush();
@@ -132,8 +100,7 @@ void ConsolePresenter::drawBar() {
         return;
     }
     const int step = value >= 100 ? 100 / kPrintedStep : value / kPrintedStep;
-    if (step == m_lastPrintedStep)
-        return;
+    if (step == m_lastPrintedStep) return;
     m_lastPrintedStep = step;
     m_out << line << '\n';
     m_out.flush();
@@ -142,8 +109,7 @@ void ConsolePresenter::drawBar() {
 void ConsolePresenter::SetControlText(std::string_view name, const std::string& text) {
     std::lock_guard<std::mutex> lock(m_mutex);
     control(name).text = text;
-    if (name == "install_label")
-        drawBar();
+    if (name == "install_label") drawBar();
 }
 
 void ConsolePresenter::SetControlVisible(std::string_view name, bool visible) {
@@ -166,8 +132,7 @@ void ConsolePresenter::SetControlEnabled(std::string_view name, bool enabled) {
 void ConsolePresenter::SetProgressValue(std::string_view name, int value) {
     std::lock_guard<std::mutex> lock(m_mutex);
     control(name).value = value;
-    if (name == "install_progress")
-        drawBar();
+    if (name == "install_progress") drawBar();
 }
 
 void ConsolePresenter::SelectTabPage(std::string_view name, int page) {
@@ -175,26 +140,21 @@ void ConsolePresenter::SelectTabPage(std::string_view name, int page) {
     control(name).page = page;
 }
 
-bool ConsolePresenter::HasControl(std::string_view name) const {
-    return kMainWindowControls.count(name) != 0;
-}
+bool ConsolePresenter::HasControl(std::string_view name) const { return kMainWindowControls.count(name) != 0; }
 
 std::optional<std::string> ConsolePresenter::LabelText(std::string_view label) const {
     const auto it = m_labels.find(std::string(label));
-    if (it == m_labels.end())
-        return std::nullopt;
+    if (it == m_labels.end()) return std::nullopt;
     return it->second;
 }
 
 std::string ConsolePresenter::LanguageText(std::string_view section, std::string_view key) const {
-    if (!m_skin)
-        return {};
+    if (!m_skin) return {};
     std::lock_guard<std::mutex> lock(m_skinMutex);
     return FuntionImpl::GetLanguageText(*m_skin, section, key, languageIndex);
 }
 
-std::string ConsolePresenter::languageTextOrEnglish(std::string_view section,
-                                                    std::string_view key) const {
+std::string ConsolePresenter::languageTextOrEnglish(std::string_view section, std::string_view key) const {
     std::string text = LanguageText(section, key);
     if (text.empty() && languageIndex != 0 && m_skin) {
         // A terminal user is better served by the English text than by none.
@@ -212,25 +172,20 @@ int ConsolePresenter::ShowMessageBox(int kind) {
     const std::string describe = textOf(texts.describeKey);
     const std::string question = textOf(texts.questionKey);
     std::string button = textOf(texts.yesKey);
-    if (button.empty())
-        button = "OK";
+    if (button.empty()) button = "OK";
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_messageKinds.push_back(kind);
         std::string line = "Message " + std::to_string(kind);
-        if (!texts.use.empty())
-            line += " (" + std::string(texts.use) + ")";
+        if (!texts.use.empty()) line += " (" + std::string(texts.use) + ")";
         line += ":";
-        if (!describe.empty())
-            line += " " + describe;
-        if (!question.empty())
-            line += " " + question;
+        if (!describe.empty()) line += " " + describe;
+        if (!question.empty()) line += " " + question;
         printLine(line);
         printLine("  -> " + button);
     }
     LOG(INFO) << " Message box " << kind << " answered with its default button";
-    if (MessageKindDeletesSetup(kind))
-        PostWindowMessage(kMsgDeleteDownloadedSetup);
+    if (MessageKindDeletesSetup(kind)) PostWindowMessage(kMsgDeleteDownloadedSetup);
     return 1;
 }
 
@@ -261,8 +216,7 @@ std::string ConsolePresenter::GetInstallPath() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     // Once the click fixed the folder (possibly beside one waiting for a restart), the setup
     // goes there and nowhere else.
-    if (!m_preparedPath.empty())
-        return m_preparedPath;
+    if (!m_preparedPath.empty()) return m_preparedPath;
     return ComposeInstallPath(m_chosenFolder, m_productFolder);
 }
 
