@@ -22,6 +22,12 @@ std::string Numbered(const char* format, int n) {
     return name;
 }
 
+std::string StepName(int code, int step) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%02d%02d", code, step);
+    return name;
+}
+
 std::string PictureName(int n) {
     return Numbered("skin\\anima\\%d.png", n);
 }
@@ -128,6 +134,10 @@ void SlideAnimator::Prepare() {
     if (m_mode != kModeStrip)
         return;
     collectCaptions();
+    // Steps of an earlier animator show its strip; a retry may have other captions.
+    for (int code = 11; code <= 55; ++code)
+        for (int i = 1; i <= kSteps; ++i)
+            m_manager.Images().Remove(StepName(code, i));
     auto strip = ui::Image::Create((m_style.count + 1) * kWidth, kHeight);
     if (!strip) {
         LOG(INFO) << " No slide strip for " << m_style.count << " slides";
@@ -178,8 +188,7 @@ void SlideAnimator::Transition(int from, int to, int stepDelay) {
     for (int i = 1; i <= kSteps; ++i) {
         const int x =
             start < end ? start + (end - start) / kSteps * i : start - (start - end) / kSteps * i;
-        char name[16];
-        std::snprintf(name, sizeof name, "%02d%02d", code, i);
+        const std::string name = StepName(code, i);
         if (!m_manager.Images().Has(name)) {
             auto step = ui::Image::Create(kWidth, kHeight);
             if (!step)

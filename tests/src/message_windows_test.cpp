@@ -22,6 +22,7 @@
 #include "ui/Label.h"
 #include "ui/MarkupLoader.h"
 #include "ui/TextLayout.h"
+#include "zip_builder.h"
 
 namespace {
 
@@ -267,6 +268,26 @@ TEST_F(MessageWindows, CancelQuestionYesEndsTheProcessAfterTheCloseEventReachedT
     EXPECT_EQ(Answer(kMsgCancelQuestion, kEnglish, "closebtn", end), 2);
     EXPECT_TRUE(steps.empty());
     EXPECT_TRUE(owner.IsWindowVisible());
+}
+
+TEST_F(MessageWindows, ALanguageWithoutItsFileFallsBackToEnglish) {
+    std::map<std::string, std::string> files;
+    for (const char* name : {"MessageBox.xml", "language/language_english.xml"}) {
+        std::vector<uint8_t> entry;
+        ASSERT_TRUE(ShippedSkin()->Read(name, entry)) << name;
+        files[name] = std::string(entry.begin(), entry.end());
+    }
+    ui::SkinPackage::SetDefault(ui::SkinPackage::Open(kvtest::makeZip(files)));
+    Answer(kMsgInternetFailed, kArabic, "btn_yes");
+    EXPECT_EQ(shown.describe, PageOf(kEnglish)["InternetFailDesText"]);
+    EXPECT_EQ(shown.yes, "OK");
+    EXPECT_FALSE(shown.noVisible);
+
+    // With no language file at all the box is blank but its buttons still answer.
+    files.erase("language/language_english.xml");
+    ui::SkinPackage::SetDefault(ui::SkinPackage::Open(kvtest::makeZip(files)));
+    EXPECT_EQ(Answer(kMsgInternetFailed, kArabic, "btn_yes"), 1);
+    EXPECT_EQ(shown.describe, "");
 }
 
 TEST_F(MessageWindows, NetFrameworkBoxKeepsItsMarkupTexts) {

@@ -86,6 +86,12 @@ protected:
         }
         ASSERT_FALSE(window.slides.Animator()->IsRunning());
     }
+    // Clicks dot `k` and lets the scroll it starts run to its end.
+    void ClickDot(int k) {
+        host->ClickControl("image_play_option" + std::to_string(k));
+        backend->Pump();
+        FinishTransition();
+    }
     void NextSlide() {
         ASSERT_TRUE(host->TickTimer(SlideShow::kSlideTimer));
         backend->Pump();
@@ -108,6 +114,27 @@ protected:
     SlideWindow window;
     HeadlessWindowHost* host = nullptr;
 };
+
+// Rows of `frame` that differ from the plain colour, inside and outside `box`.
+struct Ink {
+    int top = -1, bottom = -1, outside = 0;
+};
+Ink InkOf(const ui::Image& frame, uint32_t plain, ui::Rect box) {
+    Ink ink;
+    for (int y = 0; y < frame.Height(); ++y)
+        for (int x = 0; x < frame.Width(); ++x) {
+            if (frame.PixelAt(x, y) == plain)
+                continue;
+            if (!box.Contains({x, y})) {
+                ++ink.outside;
+                continue;
+            }
+            if (ink.top < 0)
+                ink.top = y;
+            ink.bottom = y;
+        }
+    return ink;
+}
 
 TEST_F(SlideShowTest, ThreeSlidesCycleForwardAndWrapOntoTheCopyOfTheFirst) {
     Open(SlideSkin(3, 3));
@@ -163,13 +190,25 @@ TEST_F(SlideShowTest, DotsJumpToTheirSlideAndTheCurrentDotChangesNothing) {
     EXPECT_EQ(Background(), "1325");
 
     // Backwards from 3 to 1: 2W → 3W (the copy of slide 1 at the strip's end).
-    host->ClickControl("image_play_option1");
-    backend->Pump();
-    FinishTransition();
+    ClickDot(1);
     EXPECT_EQ(Background(), "3125");
     EXPECT_EQ(window.slides.CurrentSlide(), 1);
     // The period goes on from the click.
     EXPECT_TRUE(SlideTimerSet());
+}
+
+TEST_F(SlideShowTest, ARetryRendersItsStepsAgain) {
+    Open(SlideSkin(3, 3, R"(<Label name="anima_text_1" visible="false" text="Before"/>)"));
+    ClickDot(3);
+    ClickDot(1);
+    ASSERT_GT(InkOf(*Cached("3125"), kColours[1], {}).outside, 0) << "the caption is on the copy";
+
+    window.FindControl("anima_text_1")->SetText("");
+    window.slides.StartSlides(0, 1);
+    ClickDot(3);
+    ClickDot(1);
+    // The way back onto the copy of slide 1 shows it without the caption it no longer has.
+    EXPECT_EQ(InkOf(*Cached("3125"), kColours[1], {}).outside, 0);
 }
 
 TEST_F(SlideShowTest, StopSlidesStopsThePeriod) {
@@ -177,9 +216,7 @@ TEST_F(SlideShowTest, StopSlidesStopsThePeriod) {
     window.slides.StopSlides();
     EXPECT_FALSE(SlideTimerSet());
     // A dot still shows its slide but does not start the period again.
-    host->ClickControl("image_play_option2");
-    backend->Pump();
-    FinishTransition();
+    ClickDot(2);
     EXPECT_EQ(Background(), "1225");
     EXPECT_FALSE(SlideTimerSet());
 }
@@ -200,9 +237,7 @@ TEST_F(SlideShowTest, FourSlidesGiveFourDotsAndWrapFromTheFourth) {
     EXPECT_EQ(Cached("4101")->PixelAt(10, 150), kColours[4]);
     EXPECT_EQ(Cached("4125")->PixelAt(10, 150), kColours[1]);
     // Backwards from 1 to 4 starts on the copy of slide 1: 4W → 3W.
-    host->ClickControl("image_play_option4");
-    backend->Pump();
-    FinishTransition();
+    ClickDot(4);
     EXPECT_EQ(Cached("1401")->PixelAt(25, 150), kColours[4]);
     EXPECT_EQ(Cached("1401")->PixelAt(26, 150), kColours[1]);
     EXPECT_EQ(Cached("1425")->PixelAt(10, 150), kColours[4]);
@@ -215,27 +250,6 @@ TEST_F(SlideShowTest, OneSlideStandsStill) {
     EXPECT_FALSE(SlideTimerSet());
     EXPECT_FALSE(window.FindControl("image_play_option2")->IsVisible());
     EXPECT_EQ(Cached("FirstFrame")->PixelAt(10, 150), kColours[1]);
-}
-
-// Rows of `frame` that differ from the plain colour, inside and outside `box`.
-struct Ink {
-    int top = -1, bottom = -1, outside = 0;
-};
-Ink InkOf(const ui::Image& frame, uint32_t plain, ui::Rect box) {
-    Ink ink;
-    for (int y = 0; y < frame.Height(); ++y)
-        for (int x = 0; x < frame.Width(); ++x) {
-            if (frame.PixelAt(x, y) == plain)
-                continue;
-            if (!box.Contains({x, y})) {
-                ++ink.outside;
-                continue;
-            }
-            if (ink.top < 0)
-                ink.top = y;
-            ink.bottom = y;
-        }
-    return ink;
 }
 
 TEST_F(SlideShowTest, CaptionsAreDrawnInsideTheirBoxesInOrderOfExistence) {
