@@ -33,7 +33,8 @@ private:
     const ProcessEnd m_end;
 };
 
-// Opens a box of `kind` over `owner` (null: no owner; then only on the UI thread), centred on
+// The main window passes its own ProcessEnd (its instance guard) so a "Yes" to the cancel
+// question lets the next copy start. Opens a box of `kind` over `owner` (null: no owner; then only on the UI thread), centred on
 // the owner's monitor, and waits for the answer: 1 "btn_yes", 2 "btn_no" or the close button.
 // 2 as well when the box could not be shown (no host, the owner went away), which callers treat
 // like a refusal.

@@ -91,7 +91,8 @@ public:
 
     explicit SlideShow(ui::WindowBase& window) : m_window(window) {}
 
-    // The number of consecutive pictures "skin\anima\1.png", "…2.png", … that load.
+    // The number of consecutive pictures "skin\anima\1.png", "…2.png", … that load. The window
+    // calls it once its markup is built (InitWindow), before StartSlides.
     int CountSlides();
     int SlideCount() const { return m_count; }
     int CurrentSlide() const { return m_current; }

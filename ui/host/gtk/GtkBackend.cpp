@@ -291,10 +291,10 @@ bool SaveScreenshot(const WindowBase& window, const std::string& path, std::stri
 
 bool SaveScreenArea(const Rect& area, const std::string& path, std::string* error) {
     GdkWindow* root = gdk_get_default_root_window();
-    return savePicture(root ? gdk_pixbuf_get_from_window(root, area.left, area.top, area.Width(),
-                                                         area.Height())
-                            : nullptr,
-                       "the X server gave no picture of the screen", path, error);
+    return savePicture(
+        root ? gdk_pixbuf_get_from_window(root, area.left, area.top, area.Width(), area.Height())
+             : nullptr,
+        "the X server gave no picture of the screen", path, error);
 }
 
 bool HasCompositor() {
