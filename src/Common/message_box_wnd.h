@@ -7,7 +7,9 @@
 // Threads: the window lives on the UI thread. ShowMessageBox may be called from any thread: off
 // the UI thread it runs the box there through the owner's queue and blocks until answered.
 
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "Common/process_end.h"
 #include "ui/WindowBase.h"
@@ -33,11 +35,11 @@ private:
     const ProcessEnd m_end;
 };
 
-// The main window passes its own ProcessEnd (its instance guard) so a "Yes" to the cancel
-// question lets the next copy start. Opens a box of `kind` over `owner` (null: no owner; then only on the UI thread), centred on
+// Opens a box of `kind` over `owner` (null: no owner; then only on the UI thread), centred on
 // the owner's monitor, and waits for the answer: 1 "btn_yes", 2 "btn_no" or the close button.
 // 2 as well when the box could not be shown (no host, the owner went away), which callers treat
-// like a refusal.
+// like a refusal. The main window passes its own ProcessEnd (its instance guard), so a "Yes" to
+// the cancel question lets the next copy start.
 int ShowMessageBox(ui::WindowBase* owner, int kind, int languageIndex, const ProcessEnd& end = {});
 
 // The text `key` of the "message_page" of the language `languageIndex` in `skin`, else of the

@@ -364,7 +364,6 @@ protected:
 };
 
 TEST_F(LaunchHint, StaysForItsSecondsWhileTheSpinnerTurns) {
-    std::vector<std::string> frames;
     backend->SetShowHook([&](HeadlessWindowHost& host) {
         auto* hint = dynamic_cast<CAlientWnd*>(&host.Window());
         if (!hint)
