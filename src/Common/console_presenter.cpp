@@ -1,10 +1,10 @@
 #include "Common/console_presenter.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "Common/host_probes.h"
 #include "Common/install_session.h"
+#include "Common/message_box_wnd.h"
 #include "Common/message_kinds.h"
 #include "FuntionImpl.h"
 #include "Logging.h"
@@ -237,13 +237,7 @@ int ConsolePresenter::ShowMessageBox(int kind) {
 
 void ConsolePresenter::PostWindowMessage(int message) {
     if (message == kMsgDeleteDownloadedSetup) {
-        const std::string setup = DownloadedSetupPath();
-        if (setup.empty())
-            return;
-        std::error_code ec;
-        std::filesystem::remove(setup, ec);
-        std::filesystem::remove(setup + ".xml", ec);
-        LOG(INFO) << " Deleted the downloaded setup file " << setup;
+        DeleteDownloadedSetup(DownloadedSetupPath());
         return;
     }
     if (message == kMsgInstallEnded) {

@@ -212,6 +212,20 @@ TEST(KvresLint, NamesTheBrokenPartOfADamagedCopy) {
     }
 }
 
+// Each file is read as the program's loader builds it: a control the loader skips is one the
+// program cannot find. What the loader logs on the way stays out of the report.
+TEST(KvresLint, AControlTheLoaderSkipsIsMissing) {
+    SkinCopy copy;
+    replaceIn(copy.markup / "InstallCustom.xml", "<Button name=\"install_btn\"",
+              "<Knob name=\"install_btn\"");
+    auto result = copy.lint();
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("InstallCustom.xml: install_btn: no control of this name"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("Knob"), std::string::npos) << result.output;
+}
+
 TEST(KvresLint, InputThatIsNoPackageIsExitTwo) {
     kvtest::TempDir dir;
     kvtest::writeFile(dir.path() / "notes.txt", "not a skin");

@@ -297,4 +297,59 @@ TEST(MarkupLoader, ComboTakesOnlyListItems) {
     EXPECT_TRUE(mentions(doc, "Combo cannot hold <Label>"));
 }
 
+TEST(MarkupElements, KeepTheFileAsWrittenWithoutBuildingOrIncluding) {
+    std::string error;
+    const auto root = MarkupLoader::ParseElements(
+        "<?xml version=\"1.0\"?><!-- a note --><Window size='10,10'>"
+        "<Font name='A'/><Default name='Button' value=\"bkimage='a.png'\"/>"
+        "<Include source='gone.xml'/>"
+        "<Gizmo name='g' knobimage='k.png'><Label name='inner'/></Gizmo>"
+        "<Label name='l' Text='upper' text='lower' bkimage='x&amp;y.png'/></Window>",
+        &error);
+    ASSERT_TRUE(root) << error;
+    EXPECT_EQ(root->tag, "Window");
+    // Elements the loader turns into settings, skips or reports are all there, in order.
+    std::vector<std::string> tags;
+    root->ForEach([&](const ui::MarkupElement& e) { tags.push_back(e.tag); });
+    EXPECT_EQ(tags, (std::vector<std::string>{"Window", "Font", "Default", "Include", "Gizmo",
+                                              "Label", "Label"}));
+    ASSERT_EQ(root->children.size(), 5u);
+    EXPECT_TRUE(root->children[2].children.empty());  // the include is not followed
+    const ui::MarkupElement& label = root->children[4];
+    ASSERT_EQ(label.attributes.size(), 4u);
+    EXPECT_EQ(label.attributes[1], (std::pair<std::string, std::string>{"Text", "upper"}));
+    // Attribute names are matched exactly; entities are decoded.
+    ASSERT_NE(label.Attribute("text"), nullptr);
+    EXPECT_EQ(*label.Attribute("text"), "lower");
+    EXPECT_EQ(*label.Attribute("bkimage"), "x&y.png");
+    EXPECT_EQ(label.Attribute("TEXT"), nullptr);
+    EXPECT_EQ(label.Attribute("name=l"), nullptr);
+    EXPECT_EQ(*root->children[3].Attribute("knobimage"), "k.png");
+}
+
+TEST(MarkupElements, SayWhyTextIsNotMarkup) {
+    struct Case {
+        const char* what;
+        const char* xml;
+        const char* error;
+    } cases[] = {
+        {"an unclosed element", "<a>\n<b>\n</a>", "not well-formed XML: "},
+        {"an unquoted attribute", "<a x=1/>", "not well-formed XML: "},
+        {"nothing at all", "", "not well-formed XML: "},
+        {"only a comment", "<?xml version=\"1.0\"?><!-- nothing -->", "no root element"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(MarkupLoader::ParseElements(c.xml, &error)) << c.what;
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.what << ": " << error;
+    }
+    // The parser's reason names the line, so a skin author finds the fault.
+    std::string error;
+    MarkupLoader::ParseElements("<a>\n<b/>\n<c/>\n<d x=1/>\n</a>", &error);
+    EXPECT_NE(error.find("number=4"), std::string::npos) << error;
+    // The loader reports the same verdicts on a file it builds.
+    EXPECT_TRUE(mentions(load({{"m.xml", "<!-- nothing -->"}}, "m.xml"), "has no root element"));
+    EXPECT_TRUE(MarkupLoader::ParseElements("<a/>", nullptr));
+}
+
 }  // namespace

@@ -163,6 +163,17 @@ TEST_F(Scrolling, TabScrollsTheFocusedControlIntoView) {
     EXPECT_EQ(window.GetPaintManager().GetFocus(), accept);
     EXPECT_EQ(accept->GetPos().bottom, panel->GetViewport().bottom);
     EXPECT_EQ(pos(), range());
+    // Scrolled away, the focused button's mark goes with it instead of lying over other things.
+    auto markOps = [&] {
+        return host->Render().OpsOf(std::string("accept") + ui::PaintManager::kFocusMarkSuffix);
+    };
+    ASSERT_FALSE(markOps().empty());
+    // Just below the page, where the window would still show a mark drawn without care.
+    panel->SetScrollPos({0, range() - 80});
+    ASSERT_GT(accept->GetPos().top, panel->GetViewport().bottom);
+    ASSERT_LT(accept->GetPos().bottom, window.GetPaintManager().GetClientSize().cy);
+    for (const ui::DrawOp& op : markOps())
+        EXPECT_TRUE(op.clip.IsEmpty()) << "the mark shows at " << op.dest.top;
 }
 
 TEST_F(Scrolling, ARangeThatShrinksKeepsThePositionInside) {

@@ -1,16 +1,15 @@
 #include "Lint.h"
 
-#include <tinyxml2.h>
-
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 
 #include "LanguageTable.h"
 #include "ui/Attributes.h"
+#include "ui/Combo.h"
 #include "ui/Image.h"
+#include "ui/MarkupLoader.h"
 
 namespace kvres {
 namespace {
@@ -195,6 +194,13 @@ bool endsWithImage(std::string_view attribute) {
     return iequals(attribute.substr(attribute.size() - kSuffix.size()), kSuffix);
 }
 
+// A file of the package read twice over: as written, and as the program's loader builds it
+// (without following includes, so each file answers for the controls it holds itself).
+struct LoadedFile {
+    ui::MarkupElement elements;
+    ui::MarkupDocument document;
+};
+
 class Linter {
 public:
     explicit Linter(const ui::ZipArchive& package) : m_package(package) {}
@@ -218,20 +224,20 @@ private:
         m_problems.push_back({std::move(file), std::move(name), std::move(what)});
     }
 
-    // The parsed file, or null (reported once) when it is missing or not XML.
-    const tinyxml2::XMLDocument* document(const std::string& file) {
+    // The read file, or null (reported once) when it is missing or not XML.
+    const LoadedFile* document(const std::string& file) {
         const std::string key = ui::ZipArchive::NormalizeName(file);
         if (auto it = m_docs.find(key); it != m_docs.end())
             return it->second.get();
         auto& slot = m_docs[key];
-        std::string error;
-        const auto text = m_package.UnzipText(file, &error);
+        const auto text = m_package.UnzipText(file);
         if (!text)
             return nullptr;
-        auto doc = std::make_unique<tinyxml2::XMLDocument>();
-        if (doc->Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS || !doc->RootElement())
+        auto elements = ui::MarkupLoader::ParseElements(*text, nullptr);
+        if (!elements)
             return nullptr;
-        slot = std::move(doc);
+        slot = std::make_unique<LoadedFile>(
+            LoadedFile{std::move(*elements), ui::MarkupLoader(nullptr).LoadFromText(*text, file)});
         return slot.get();
     }
 
@@ -240,30 +246,12 @@ private:
             if (name.size() < 4 || !iequals(name.substr(name.size() - 4), ".xml"))
                 continue;
             const auto text = m_package.UnzipText(name);
-            tinyxml2::XMLDocument doc;
+            std::string error;
             if (!text)
                 add(name, "", "cannot be read from the package");
-            else if (doc.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS)
-                add(name, "", std::string("not well-formed XML: ") + doc.ErrorStr());
-            else if (!doc.RootElement())
-                add(name, "", "no root element");
+            else if (!ui::MarkupLoader::ParseElements(*text, &error))
+                add(name, "", error);
         }
-    }
-
-    static void collect(const tinyxml2::XMLElement* e,
-                        const std::function<void(const tinyxml2::XMLElement&)>& visit) {
-        visit(*e);
-        for (auto* c = e->FirstChildElement(); c; c = c->NextSiblingElement())
-            collect(c, visit);
-    }
-
-    std::set<std::string> namesIn(const tinyxml2::XMLDocument& doc) {
-        std::set<std::string> names;
-        collect(doc.RootElement(), [&](const tinyxml2::XMLElement& e) {
-            if (const char* name = e.Attribute("name"))
-                names.insert(name);
-        });
-        return names;
     }
 
     void markupFile(const FileRule& rule) {
@@ -271,18 +259,17 @@ private:
             add(rule.file, "", "missing");
             return;
         }
-        const tinyxml2::XMLDocument* doc = document(rule.file);
-        if (!doc)
+        const LoadedFile* file = document(rule.file);
+        if (!file)
             return;  // reported as not well-formed
-        const std::set<std::string> names = namesIn(*doc);
         for (const char* name : rule.names)
-            if (!names.count(name))
+            if (!file->document.FindControl(name))
                 add(rule.file, name, "no control of this name");
         std::vector<std::string> sources;
-        collect(doc->RootElement(), [&](const tinyxml2::XMLElement& e) {
-            const char* source = e.Attribute("source");
-            if (iequals(e.Name(), "Include") && source)
-                sources.push_back(source);
+        file->elements.ForEach([&](const ui::MarkupElement& e) {
+            const std::string* source = e.Attribute("source");
+            if (iequals(e.tag, "Include") && source)
+                sources.push_back(*source);
         });
         for (const char* include : rule.includes) {
             bool found = false;
@@ -294,12 +281,8 @@ private:
     }
 
     int fontCount(const char* file) {
-        const tinyxml2::XMLDocument* doc = document(file);
-        int count = 0;
-        if (doc)
-            for (auto* e = doc->RootElement()->FirstChildElement(); e; e = e->NextSiblingElement())
-                count += iequals(e->Name(), "Font");
-        return count;
+        const LoadedFile* loaded = document(file);
+        return loaded ? int(loaded->document.fonts.size()) : 0;
     }
 
     void fontsAndItems() {
@@ -310,29 +293,26 @@ private:
                 "has " + std::to_string(m_mainFonts) +
                     " fonts; the finish page's launch hint uses font " +
                     std::to_string(kLaunchHintFont));
-        if (const tinyxml2::XMLDocument* doc = document("InstallSetting.xml")) {
-            collect(doc->RootElement(), [&](const tinyxml2::XMLElement& e) {
-                const char* name = e.Attribute("name");
-                if (!name || std::string_view(name) != "language_combox")
-                    return;
-                int items = 0;
-                for (auto* c = e.FirstChildElement(); c; c = c->NextSiblingElement()) {
-                    if (!iequals(c->Name(), "ListLabelElement"))
-                        continue;
-                    ++items;
-                    // The list shows each name after a blank, the tooltip the same text.
-                    const std::string text = c->Attribute("text") ? c->Attribute("text") : "";
-                    const char* tooltip = c->Attribute("tooltip");
-                    if (text.size() < 2 || text[0] != ' ' || !tooltip || text != tooltip)
-                        add("InstallSetting.xml", "language_combox",
-                            "item " + std::to_string(items) + " (\"" + text +
-                                "\") needs a leading blank and the same text as its tooltip");
-                }
-                if (items != kLanguageCount)
+        const LoadedFile* setting = document("InstallSetting.xml");
+        const ui::Control* list =
+            setting ? setting->document.FindControl("language_combox") : nullptr;
+        if (list) {
+            // Anything but a list holds no items.
+            const auto* combo = dynamic_cast<const ui::Combo*>(list);
+            const int items = combo ? combo->GetCount() : 0;
+            for (int i = 0; i < items; ++i) {
+                const ui::ListLabelElement* item = combo->GetItemAt(i);
+                // The list shows each name after a blank, the tooltip the same text.
+                const std::string text = item ? item->GetText() : std::string();
+                if (text.size() < 2 || text[0] != ' ' || !item || text != item->GetToolTip())
                     add("InstallSetting.xml", "language_combox",
-                        "has " + std::to_string(items) + " items, one per language (" +
-                            std::to_string(kLanguageCount) + ") is needed");
-            });
+                        "item " + std::to_string(i + 1) + " (\"" + text +
+                            "\") needs a leading blank and the same text as its tooltip");
+            }
+            if (items != kLanguageCount)
+                add("InstallSetting.xml", "language_combox",
+                    "has " + std::to_string(items) + " items, one per language (" +
+                        std::to_string(kLanguageCount) + ") is needed");
         }
     }
 
@@ -361,25 +341,17 @@ private:
         }
     }
 
-    void languagePage(const std::string& file, const tinyxml2::XMLDocument& doc, const char* page,
+    void languagePage(const std::string& file, const ui::MarkupDocument& doc, const char* page,
                       const std::vector<const char*>& labels, int fonts, const char* window) {
-        const tinyxml2::XMLElement* layout = nullptr;
-        collect(doc.RootElement(), [&](const tinyxml2::XMLElement& e) {
-            const char* name = e.Attribute("name");
-            if (!layout && name && std::string_view(name) == page)
-                layout = &e;
-        });
-        if (!layout) {
+        if (!doc.FindControl(page)) {
             add(file, page, "no page of this name");
             return;
         }
+        // Read as the program reads it: a label without a text reads as an empty one.
         std::map<std::string, std::string> texts;
-        for (auto* c = layout->FirstChildElement(); c; c = c->NextSiblingElement()) {
-            const char* name = c->Attribute("name");
-            const char* text = c->Attribute("text");
-            if (name && text)
-                texts.emplace(name, text);  // the first of two wins, as in the program
-        }
+        for (auto& [name, text] : doc.ChildTexts(page))
+            if (!name.empty())
+                texts.emplace(std::move(name), std::move(text));  // the first of two wins
         for (const char* label : labels)
             if (!texts.count(label))
                 add(file, label, std::string("no label of this name with a text in ") + page);
@@ -401,11 +373,12 @@ private:
             add(file, "", "missing");
             return;
         }
-        const tinyxml2::XMLDocument* doc = document(file);
-        if (!doc)
+        const LoadedFile* loaded = document(file);
+        if (!loaded)
             return;
-        languagePage(file, *doc, "install_page", kInstallPage, m_mainFonts, "InstallMainWnd.xml");
-        languagePage(file, *doc, "message_page", kMessagePage, m_boxFonts, "MessageBox.xml");
+        const ui::MarkupDocument& doc = loaded->document;
+        languagePage(file, doc, "install_page", kInstallPage, m_mainFonts, "InstallMainWnd.xml");
+        languagePage(file, doc, "message_page", kMessagePage, m_boxFonts, "MessageBox.xml");
     }
 
     // The decoded picture, or null with the problem reported (once per picture).
@@ -448,26 +421,27 @@ private:
             if (name.size() < 4 || !iequals(name.substr(name.size() - 4), ".xml") ||
                 iequals(name.substr(0, 9), "language/"))
                 continue;
-            const tinyxml2::XMLDocument* doc = document(name);
-            if (!doc)
+            const LoadedFile* file = document(name);
+            if (!file)
                 continue;
-            collect(doc->RootElement(), [&](const tinyxml2::XMLElement& e) {
-                for (auto* a = e.FirstAttribute(); a; a = a->Next()) {
-                    if (endsWithImage(a->Name()))
-                        markupImage(name, a->Name(), a->Value());
+            file->elements.ForEach([&](const ui::MarkupElement& e) {
+                for (const auto& [attributeName, value] : e.attributes) {
+                    if (endsWithImage(attributeName))
+                        markupImage(name, attributeName, value);
                     // A Default's value is a list of attributes of its own.
-                    if (!iequals(e.Name(), "Default") || !iequals(a->Name(), "value"))
+                    if (!iequals(e.tag, "Default") || !iequals(attributeName, "value"))
                         continue;
                     std::string error;
-                    const auto list = ui::ParseAttributeList(a->Value(), &error);
+                    const auto list = ui::ParseAttributeList(value, &error);
                     if (!list) {
-                        add(name, e.Attribute("name") ? e.Attribute("name") : "Default",
+                        const std::string* defaultName = e.Attribute("name");
+                        add(name, defaultName ? *defaultName : "Default",
                             "its value cannot be read: " + error);
                         continue;
                     }
-                    for (const auto& [attribute, value] : *list)
+                    for (const auto& [attribute, listed] : *list)
                         if (endsWithImage(attribute))
-                            markupImage(name, attribute, value);
+                            markupImage(name, attribute, listed);
                 }
             });
         }
@@ -500,10 +474,10 @@ private:
                         std::to_string(image->Height()) + ", slides are " +
                         std::to_string(kSlideWidth) + " x " + std::to_string(kSlideHeight));
         }
-        if (const tinyxml2::XMLDocument* doc = document("InstallRunning.xml")) {
-            const std::set<std::string> names = namesIn(*doc);
+        if (const LoadedFile* running = document("InstallRunning.xml")) {
             int options = 0;
-            while (names.count("image_play_option" + std::to_string(options + 1)))
+            while (options < kMaxSlides &&
+                   running->document.FindControl("image_play_option" + std::to_string(options + 1)))
                 ++options;
             if (options != count)
                 add("InstallRunning.xml", "image_play_option" + std::to_string(options + 1),
@@ -516,7 +490,7 @@ private:
 
     const ui::ZipArchive& m_package;
     std::vector<LintProblem> m_problems;
-    std::map<std::string, std::unique_ptr<tinyxml2::XMLDocument>> m_docs;
+    std::map<std::string, std::unique_ptr<LoadedFile>> m_docs;
     std::map<std::string, std::shared_ptr<ui::Image>> m_images;
     std::set<std::string> m_reported;
     int m_mainFonts = 0;

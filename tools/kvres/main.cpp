@@ -18,6 +18,7 @@
 #include <string>
 
 #include "Lint.h"
+#include "Logging.h"
 #include "pack.h"
 #include "platform/Resources.h"
 
@@ -136,6 +137,8 @@ int lint(const std::string& path) {
         std::cerr << "kvres: " << path << " is not a skin package: " << error << "\n";
         return 2;
     }
+    // The markup loader logs what it skips; the report below says what matters, and alone.
+    kvlog::configureLogging({}, false);
     const auto problems = kvres::lintSkin(*package);
     for (const auto& p : problems) {
         std::cout << (p.file.empty() ? "package" : p.file);

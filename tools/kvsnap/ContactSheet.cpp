@@ -1,7 +1,5 @@
 #include "ContactSheet.h"
 
-#include <tinyxml2.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -14,6 +12,7 @@
 #include "ui/Combo.h"
 #include "ui/HeadlessHost.h"
 #include "ui/Layouts.h"
+#include "ui/MarkupLoader.h"
 #include "ui/Painter.h"
 #include "ui/Progress.h"
 #include "ui/RichEdit.h"
@@ -45,22 +44,11 @@ struct LanguageTexts {
     Texts message;  // "message_page"
 };
 
-Texts pageTexts(const tinyxml2::XMLElement* root, std::string_view page) {
+Texts pageTexts(const ui::MarkupDocument& doc, std::string_view page) {
     Texts texts;
-    std::function<const tinyxml2::XMLElement*(const tinyxml2::XMLElement*)> find =
-        [&](const tinyxml2::XMLElement* e) -> const tinyxml2::XMLElement* {
-        const char* name = e->Attribute("name");
-        if (name && page == name)
-            return e;
-        for (auto* c = e->FirstChildElement(); c; c = c->NextSiblingElement())
-            if (auto* found = find(c))
-                return found;
-        return nullptr;
-    };
-    if (const tinyxml2::XMLElement* layout = find(root))
-        for (auto* c = layout->FirstChildElement(); c; c = c->NextSiblingElement())
-            if (c->Attribute("name") && c->Attribute("text"))
-                texts.emplace(c->Attribute("name"), c->Attribute("text"));  // first one wins
+    for (auto& [name, value] : doc.ChildTexts(page))
+        if (!name.empty())
+            texts.emplace(std::move(name), std::move(value));  // first one wins
     return texts;
 }
 
@@ -383,13 +371,12 @@ bool RenderContactSheet(const std::string& skinPath, const std::string& folder, 
         const std::string file = std::string("language/") + row.fileName;
         std::string readError;
         const auto body = skin->ReadText(file, &readError);
-        tinyxml2::XMLDocument doc;
-        if (!body || doc.Parse(body->data(), body->size()) != tinyxml2::XML_SUCCESS ||
-            !doc.RootElement())
+        const ui::MarkupDocument doc =
+            body ? ui::MarkupLoader(skin).LoadFromText(*body, file) : ui::MarkupDocument();
+        if (!doc.root)
             report.problems.push_back(language + ": " + file + " cannot be read");
         else
-            texts = {pageTexts(doc.RootElement(), "install_page"),
-                     pageTexts(doc.RootElement(), "message_page")};
+            texts = {pageTexts(doc, "install_page"), pageTexts(doc, "message_page")};
 
         std::vector<Page> pages = mainPages(index, texts, report.problems, language);
         for (Page& page : messagePages(texts))

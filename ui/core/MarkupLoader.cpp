@@ -14,8 +14,28 @@ namespace {
 // The largest markup file read: the biggest real one (the licence texts) is far smaller.
 constexpr uint64_t kMaxMarkupBytes = 8ull << 20;
 
-std::string tagOf(const tinyxml2::XMLElement& e) {
-    return e.Name() ? e.Name() : "";
+// The parser refuses nesting past its own depth limit, so this recursion stays shallow.
+MarkupElement copyElement(const tinyxml2::XMLElement& e) {
+    MarkupElement out;
+    out.tag = e.Name() ? e.Name() : "";
+    for (const tinyxml2::XMLAttribute* a = e.FirstAttribute(); a; a = a->Next())
+        out.attributes.emplace_back(a->Name(), a->Value());
+    for (const auto* c = e.FirstChildElement(); c; c = c->NextSiblingElement())
+        out.children.push_back(copyElement(*c));
+    return out;
+}
+
+// The root element; on failure `malformed` holds the parser's reason, or stays empty when the
+// text is XML without any element.
+std::optional<MarkupElement> parseTree(std::string_view xml, std::string& malformed) {
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) {
+        malformed = doc.ErrorStr();
+        return std::nullopt;
+    }
+    if (!doc.RootElement())
+        return std::nullopt;
+    return copyElement(*doc.RootElement());
 }
 
 }  // namespace
@@ -40,6 +60,27 @@ Rect WindowAttributes::CaptionRect(Size client) const {
         return {};
     return Rect{caption.left, caption.top, client.cx - caption.right, caption.bottom}.Intersect(
         Rect::FromSize(0, 0, client.cx, client.cy));
+}
+
+const std::string* MarkupElement::Attribute(std::string_view name) const {
+    for (const auto& [key, value] : attributes)
+        if (key == name)
+            return &value;
+    return nullptr;
+}
+
+void MarkupElement::ForEach(const std::function<void(const MarkupElement&)>& visit) const {
+    visit(*this);
+    for (const MarkupElement& child : children)
+        child.ForEach(visit);
+}
+
+std::optional<MarkupElement> MarkupLoader::ParseElements(std::string_view xml, std::string* error) {
+    std::string malformed;
+    auto root = parseTree(xml, malformed);
+    if (!root && error)
+        *error = malformed.empty() ? "no root element" : "not well-formed XML: " + malformed;
+    return root;
 }
 
 Control* MarkupDocument::FindControl(std::string_view name) const {
@@ -88,45 +129,44 @@ MarkupDocument MarkupLoader::LoadFromText(std::string_view xml, std::string_view
 
 void MarkupLoader::parseDocument(Context& ctx, std::string_view xml, std::string_view name,
                                  Control* parent) {
-    tinyxml2::XMLDocument doc;
-    if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) {
-        ctx.Problem("xml:" + std::string(name) + doc.ErrorStr(),
-                    "Markup " + std::string(name) + " is not well-formed XML: " + doc.ErrorStr());
+    std::string malformed;
+    const std::optional<MarkupElement> root = parseTree(xml, malformed);
+    if (!root && !malformed.empty()) {
+        ctx.Problem("xml:" + std::string(name) + malformed,
+                    "Markup " + std::string(name) + " is not well-formed XML: " + malformed);
         return;
     }
-    const tinyxml2::XMLElement* root = doc.RootElement();
     if (!root) {
         ctx.Problem("xml-empty:" + std::string(name),
                     "Markup " + std::string(name) + " has no root element");
         return;
     }
-    if (EqualsNoCase(tagOf(*root), "Window")) {
+    if (EqualsNoCase(root->tag, "Window")) {
         // The outermost Window describes the window; one reached by an include only adds its
         // children.
         if (ctx.files.size() <= 1 && !ctx.doc.isWindow && !parent) {
             ctx.doc.isWindow = true;
             windowAttributes(ctx, *root);
         }
-        for (const auto* child = root->FirstChildElement(); child;
-             child = child->NextSiblingElement())
-            element(ctx, *child, parent, 1);
+        for (const MarkupElement& child : root->children)
+            element(ctx, child, parent, 1);
         return;
     }
     element(ctx, *root, parent, 0);
 }
 
-void MarkupLoader::includeFile(Context& ctx, const tinyxml2::XMLElement& e, Control* parent, int) {
-    const char* source = e.Attribute("source");
-    if (!source || !*source) {
+void MarkupLoader::includeFile(Context& ctx, const MarkupElement& e, Control* parent, int) {
+    const std::string* attribute = e.Attribute("source");
+    if (!attribute || attribute->empty()) {
         ctx.Problem("include-nosource:" + ctx.Where(),
                     "Markup " + ctx.Where() + ": Include without source");
         return;
     }
+    const std::string& source = *attribute;
     auto resolved = m_skin ? m_skin->Resolve(source, m_folder) : std::nullopt;
     if (!resolved) {
-        ctx.Problem(
-            "include-missing:" + std::string(source),
-            "Markup " + ctx.Where() + " includes " + source + ", which is not in the skin package");
+        ctx.Problem("include-missing:" + source, "Markup " + ctx.Where() + " includes " + source +
+                                                     ", which is not in the skin package");
         return;
     }
     const std::string key = ZipArchive::NormalizeName(*resolved);
@@ -143,8 +183,7 @@ void MarkupLoader::includeFile(Context& ctx, const tinyxml2::XMLElement& e, Cont
     std::vector<uint8_t> bytes;
     std::string error;
     if (!m_skin->Read(*resolved, bytes, &error, kMaxMarkupBytes)) {
-        ctx.Problem("include-read:" + key,
-                    "Markup " + std::string(source) + " cannot be read: " + error);
+        ctx.Problem("include-read:" + key, "Markup " + source + " cannot be read: " + error);
         return;
     }
     ctx.files.push_back(key);
@@ -153,8 +192,7 @@ void MarkupLoader::includeFile(Context& ctx, const tinyxml2::XMLElement& e, Cont
     ctx.files.pop_back();
 }
 
-void MarkupLoader::element(Context& ctx, const tinyxml2::XMLElement& e, Control* parent,
-                           int depth) {
+void MarkupLoader::element(Context& ctx, const MarkupElement& e, Control* parent, int depth) {
     if (++ctx.elements > kMaxElements) {
         if (!ctx.budgetReported)
             ctx.Problem("budget:" + ctx.Where(), "Markup has more than " +
@@ -169,19 +207,19 @@ void MarkupLoader::element(Context& ctx, const tinyxml2::XMLElement& e, Control*
                                                 " levels; the rest is ignored");
         return;
     }
-    const std::string tag = tagOf(e);
+    const std::string& tag = e.tag;
     if (EqualsNoCase(tag, "Include"))
         return includeFile(ctx, e, parent, depth);
     if (EqualsNoCase(tag, "Font"))
         return font(ctx, e);
     if (EqualsNoCase(tag, "Default")) {
-        const char* name = e.Attribute("name");
-        const char* value = e.Attribute("value");
+        const std::string* name = e.Attribute("name");
+        const std::string* value = e.Attribute("value");
         if (!name || !value)
             ctx.Problem("default-bad:" + ctx.Where(),
                         "Markup " + ctx.Where() + ": Default needs name and value");
         else
-            ctx.doc.defaults[ToLower(name)] = value;
+            ctx.doc.defaults[ToLower(*name)] = *value;
         return;
     }
     if (EqualsNoCase(tag, "Window")) {
@@ -209,9 +247,8 @@ void MarkupLoader::element(Context& ctx, const tinyxml2::XMLElement& e, Control*
                         " cannot hold <" + tag + ">");
 }
 
-std::unique_ptr<Control> MarkupLoader::control(Context& ctx, const tinyxml2::XMLElement& e,
-                                               int depth) {
-    const std::string tag = tagOf(e);
+std::unique_ptr<Control> MarkupLoader::control(Context& ctx, const MarkupElement& e, int depth) {
+    const std::string& tag = e.tag;
     std::unique_ptr<Control> c = ControlFactory::Create(tag);
     if (!c) {
         ctx.Problem("unknown-tag:" + ToLower(tag), "Markup " + ctx.Where() + ": unknown tag <" +
@@ -220,15 +257,15 @@ std::unique_ptr<Control> MarkupLoader::control(Context& ctx, const tinyxml2::XML
     }
     if (auto it = ctx.doc.defaults.find(ToLower(c->GetClass())); it != ctx.doc.defaults.end())
         ApplyAttributeList(*c, it->second, &ctx.doc.problems);
-    for (const tinyxml2::XMLAttribute* a = e.FirstAttribute(); a; a = a->Next()) {
-        if (!c->SetAttribute(a->Name(), a->Value())) {
-            ctx.Problem("unknown-attr:" + ToLower(c->GetClass()) + "/" + ToLower(a->Name()),
+    for (const auto& [name, value] : e.attributes) {
+        if (!c->SetAttribute(name, value)) {
+            ctx.Problem("unknown-attr:" + ToLower(c->GetClass()) + "/" + ToLower(name),
                         "Markup: " + std::string(c->GetClass()) + " does not know the attribute " +
-                            a->Name() + " (first seen in " + ctx.Where() + ")");
+                            name + " (first seen in " + ctx.Where() + ")");
         }
     }
-    for (const auto* child = e.FirstChildElement(); child; child = child->NextSiblingElement())
-        element(ctx, *child, c.get(), depth + 1);
+    for (const MarkupElement& child : e.children)
+        element(ctx, child, c.get(), depth + 1);
     return c;
 }
 
@@ -255,11 +292,11 @@ void MarkupLoader::ApplyAttributeList(Control& control, std::string_view list,
     }
 }
 
-void MarkupLoader::font(Context& ctx, const tinyxml2::XMLElement& e) {
+void MarkupLoader::font(Context& ctx, const MarkupElement& e) {
     FontDesc f;
-    for (const tinyxml2::XMLAttribute* a = e.FirstAttribute(); a; a = a->Next()) {
-        const std::string n = ToLower(a->Name());
-        const std::string_view v = a->Value();
+    for (const auto& [name, value] : e.attributes) {
+        const std::string n = ToLower(name);
+        const std::string_view v = value;
         auto flag = [&](bool& out) {
             auto b = ParseBool(v);
             if (b)
@@ -294,17 +331,17 @@ void MarkupLoader::font(Context& ctx, const tinyxml2::XMLElement& e) {
                 ctx.doc.defaultFont = int(ctx.doc.fonts.size());
         } else if (n != "id" && n != "shared") {
             ctx.Problem("unknown-attr:font/" + n,
-                        "Markup: Font does not know the attribute " + std::string(a->Name()));
+                        "Markup: Font does not know the attribute " + name);
         }
     }
     ctx.doc.fonts.push_back(std::move(f));
 }
 
-void MarkupLoader::windowAttributes(Context& ctx, const tinyxml2::XMLElement& e) {
+void MarkupLoader::windowAttributes(Context& ctx, const MarkupElement& e) {
     WindowAttributes& w = ctx.doc.window;
-    for (const tinyxml2::XMLAttribute* a = e.FirstAttribute(); a; a = a->Next()) {
-        const std::string n = ToLower(a->Name());
-        const std::string v = a->Value();
+    for (const auto& [name, value] : e.attributes) {
+        const std::string n = ToLower(name);
+        const std::string& v = value;
         auto bad = [&](const std::string& why) {
             ctx.Problem("window-bad:" + n + "=" + v,
                         "Markup " + ctx.Where() + ": Window " + n + "=\"" + v + "\" " + why);
@@ -374,7 +411,7 @@ void MarkupLoader::windowAttributes(Context& ctx, const tinyxml2::XMLElement& e)
             continue;
         else
             ctx.Problem("unknown-attr:window/" + n,
-                        "Markup: Window does not know the attribute " + std::string(a->Name()));
+                        "Markup: Window does not know the attribute " + name);
     }
 }
 

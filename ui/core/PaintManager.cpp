@@ -219,10 +219,19 @@ void PaintManager::paintFocusMark(Painter& painter, const Rect& area) {
     const Rect r = focusMarkRect();
     if (r.Width() < 6 || r.Height() < 6 || r.Intersect(area).IsEmpty())
         return;
+    // Only where the control itself shows: a panel scrolled past it hides the mark too.
+    Rect clip = area;
+    for (const Control* p = m_focus->GetParent(); p; p = p->GetParent())
+        if (auto* box = dynamic_cast<const Container*>(p))
+            clip = clip.Intersect(box->GetViewport());
+    if (clip.Intersect(r).IsEmpty())
+        return;
+    painter.PushClip(clip);
     // Two tones so the mark shows on light and dark skins alike.
     painter.SetControl(m_focus->GetName() + kFocusMarkSuffix);
     painter.StrokeRect(r.Deflate({1, 1, 1, 1}), Color(0xFFFFFFFF), 1);
     painter.StrokeRect(r.Deflate({2, 2, 2, 2}), Color(0xFF1565C0), 2);
+    painter.PopClip();
 }
 
 void PaintManager::setFocusCue(bool on) {

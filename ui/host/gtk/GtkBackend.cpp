@@ -258,19 +258,12 @@ bool SimulateCloseRequest(const WindowBase& window) {
     return true;
 }
 
-bool SaveScreenshot(const WindowBase& window, const std::string& path, std::string* error) {
-    GtkWindowHost* host = hostOf(window);
-    GdkWindow* target = host ? gtk_widget_get_window(host->Toplevel()) : nullptr;
-    if (!target) {
-        if (error)
-            *error = "the window is not shown";
-        return false;
-    }
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(target, 0, 0, gdk_window_get_width(target),
-                                                 gdk_window_get_height(target));
+// Writes `shot` (taken, may be null) as PNG and releases it.
+static bool savePicture(GdkPixbuf* shot, const char* missing, const std::string& path,
+                        std::string* error) {
     if (!shot) {
         if (error)
-            *error = "the X server gave no picture of the window";
+            *error = missing;
         return false;
     }
     GError* failure = nullptr;
@@ -281,6 +274,27 @@ bool SaveScreenshot(const WindowBase& window, const std::string& path, std::stri
         g_error_free(failure);
     g_object_unref(shot);
     return saved;
+}
+
+bool SaveScreenshot(const WindowBase& window, const std::string& path, std::string* error) {
+    GtkWindowHost* host = hostOf(window);
+    GdkWindow* target = host ? gtk_widget_get_window(host->Toplevel()) : nullptr;
+    if (!target) {
+        if (error)
+            *error = "the window is not shown";
+        return false;
+    }
+    return savePicture(gdk_pixbuf_get_from_window(target, 0, 0, gdk_window_get_width(target),
+                                                  gdk_window_get_height(target)),
+                       "the X server gave no picture of the window", path, error);
+}
+
+bool SaveScreenArea(const Rect& area, const std::string& path, std::string* error) {
+    GdkWindow* root = gdk_get_default_root_window();
+    return savePicture(
+        root ? gdk_pixbuf_get_from_window(root, area.left, area.top, area.Width(), area.Height())
+             : nullptr,
+        "the X server gave no picture of the screen", path, error);
 }
 
 bool HasCompositor() {

@@ -13,8 +13,10 @@
 // sizes — each gives a log line, listed in MarkupDocument::problems as well, and whatever could
 // be built is kept.
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,11 +25,21 @@
 #include "ui/Fonts.h"
 #include "ui/SkinPackage.h"
 
-namespace tinyxml2 {
-class XMLElement;
-}
-
 namespace ui {
+
+// One element of a markup file as written: no include followed, no control built. For readers
+// that check a file rather than show it (the skin check), which need what a control tree does
+// not keep: Include and Font elements, attributes a control ignores, image names as written.
+struct MarkupElement {
+    std::string tag;
+    std::vector<std::pair<std::string, std::string>> attributes;  // in document order
+    std::vector<MarkupElement> children;                          // child elements only
+
+    // The value of the attribute of exactly that name, or null.
+    const std::string* Attribute(std::string_view name) const;
+    // Visits this element and every element below it, parents first, in document order.
+    void ForEach(const std::function<void(const MarkupElement&)>& visit) const;
+};
 
 struct WindowAttributes {
     Size size;         // 0,0 when the markup gives none
@@ -80,6 +92,10 @@ public:
     // Builds from markup text; includes are still read from the package.
     MarkupDocument LoadFromText(std::string_view xml, std::string_view name = "(markup)");
 
+    // Parses markup text into its elements. On failure `error` says "not well-formed XML: …"
+    // with the parser's reason and line, or "no root element".
+    static std::optional<MarkupElement> ParseElements(std::string_view xml, std::string* error);
+
     // Applies an attribute list ("name='v' …") to a control, reporting unknown names once.
     static void ApplyAttributeList(Control& control, std::string_view list,
                                    std::vector<std::string>* problems = nullptr);
@@ -87,11 +103,11 @@ public:
 private:
     struct Context;
     void parseDocument(Context& ctx, std::string_view xml, std::string_view name, Control* parent);
-    void includeFile(Context& ctx, const tinyxml2::XMLElement& e, Control* parent, int depth);
-    void element(Context& ctx, const tinyxml2::XMLElement& e, Control* parent, int depth);
-    void windowAttributes(Context& ctx, const tinyxml2::XMLElement& e);
-    void font(Context& ctx, const tinyxml2::XMLElement& e);
-    std::unique_ptr<Control> control(Context& ctx, const tinyxml2::XMLElement& e, int depth);
+    void includeFile(Context& ctx, const MarkupElement& e, Control* parent, int depth);
+    void element(Context& ctx, const MarkupElement& e, Control* parent, int depth);
+    void windowAttributes(Context& ctx, const MarkupElement& e);
+    void font(Context& ctx, const MarkupElement& e);
+    std::unique_ptr<Control> control(Context& ctx, const MarkupElement& e, int depth);
 
     std::shared_ptr<const SkinPackage> m_skin;
     std::string m_folder;

@@ -35,6 +35,9 @@ bool SimulateCloseRequest(const WindowBase& window);
 // What the X server shows of the window, as a PNG file.
 bool SaveScreenshot(const WindowBase& window, const std::string& path,
                     std::string* error = nullptr);
+// What the X server shows in `area` of the screen (every window there, stacked as shown), as a
+// PNG file: a box over its owner, a shaped window over the desktop.
+bool SaveScreenArea(const Rect& area, const std::string& path, std::string* error = nullptr);
 // Whether windows get an alpha channel (a compositor runs) or fall back to shapes.
 bool HasCompositor();
 
