@@ -29,24 +29,30 @@ constexpr uint32_t kServiceStopWaitMs = 30000;
 constexpr int kMaxPendingRenameSuffix = 1000;
 
 bool endsWith(const std::string& text, std::string_view tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace
 
 std::string SessionStamp(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local {};
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm local{};
     localtime_r(&seconds, &local);
     char text[64];
-    std::snprintf(text, sizeof text, "%.4d%.2d%.2d%.2d%.2d%.2d%.3d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
+    std::snprintf(text, sizeof text, "%.4d%.2d%.2d%.2d%.2d%.2d%.3d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(ms));
     return text;
 }
 
-DownloadDirectory MakeDownloadDirectory(const std::string& softwareName, const std::string& extraDownloadUrl) {
-    const fs::path base = endsWith(extraDownloadUrl, ".exe") ? platform::tempDirectory() : platform::desktopDirectory();
+DownloadDirectory MakeDownloadDirectory(const std::string& softwareName,
+                                        const std::string& extraDownloadUrl) {
+    const fs::path base = endsWith(extraDownloadUrl, ".exe") ? platform::tempDirectory()
+                                                             : platform::desktopDirectory();
     if (base.empty())
         return {"", softwareName};
     const fs::path folder =
@@ -69,15 +75,20 @@ bool OpenProgramLog(const fs::path& file) {
 
 std::string LogFileName(const std::string& extraDownloadUrl, const std::string& sessionStamp) {
     std::string name = install_detail::SetupFileName(extraDownloadUrl, sessionStamp);
-    if (name.size() >= 4) name.resize(name.size() - 4);
+    if (name.size() >= 4)
+        name.resize(name.size() - 4);
     return name + ".log";
 }
 
-std::string DefaultInstallPath() { return (platform::programFilesDirectory() / "Quenlake").string(); }
+std::string DefaultInstallPath() {
+    return (platform::programFilesDirectory() / "Quenlake").string();
+}
 
 std::string ComposeInstallPath(const std::string& chosenFolder, const std::string& productFolder) {
-    if (chosenFolder.find(productFolder) != std::string::npos) return chosenFolder;
-    if (!chosenFolder.empty() && chosenFolder.back() == '/') return chosenFolder + productFolder;
+    if (chosenFolder.find(productFolder) != std::string::npos)
+        return chosenFolder;
+    if (!chosenFolder.empty() && chosenFolder.back() == '/')
+        return chosenFolder + productFolder;
     return chosenFolder + "/" + productFolder;
 }
 
@@ -87,25 +98,32 @@ bool HasInstallSpace(const std::string& path) {
 }
 
 bool IsPathPendingRename(const std::string& folder) {
-    const auto key = platform::RegKey::open(platform::Hive::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
-    if (!key) return false;
+    const auto key = platform::RegKey::open(platform::Hive::LocalMachine,
+                                            "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
+    if (!key)
+        return false;
     const auto value = key->queryValue("PendingFileRenameOperations");
-    if (!value) return false;
+    if (!value)
+        return false;
     const std::string inside = folder + "/";
     for (const auto& entry : value->strings)
-        if (entry.find(inside) != std::string::npos) return true;
+        if (entry.find(inside) != std::string::npos)
+            return true;
     return false;
 }
 
 std::optional<platform::ProcessEntry> FindRunningProcess(const std::string& processName) {
     for (const auto& p : platform::runningProcesses())
-        if (p.name == processName) return p;
+        if (p.name == processName)
+            return p;
     return std::nullopt;
 }
 
 std::string ProductServiceName(int softwareId) {
-    if (softwareId == 6) return "KestrovaWinAdService";
-    if (softwareId == 105) return "KestrovaDataRecoveryService";
+    if (softwareId == 6)
+        return "KestrovaWinAdService";
+    if (softwareId == 105)
+        return "KestrovaDataRecoveryService";
     return {};
 }
 
@@ -148,14 +166,16 @@ std::optional<std::string> PrepareInstall(InstallWindow& w, const std::string& p
     }
     MakeDownloadDirectory(productFolder, w.LabelText("Extra_download_url").value_or(""));
     std::string installPath = path;
-    if (installPath.find(productFolder) == std::string::npos) installPath += "/" + productFolder;
+    if (installPath.find(productFolder) == std::string::npos)
+        installPath += "/" + productFolder;
 
     w.SelectTabPage("main_tablayout", 1);
     w.SelectTabPage("page_layout", 1);
     w.SetControlEnabled("closebtn", true);
 
     const std::string service = ProductServiceName(cfg.Software_id);
-    if (!service.empty()) platform::stopService(service, kServiceStopWaitMs);
+    if (!service.empty())
+        platform::stopService(service, kServiceStopWaitMs);
 
     w.SetControlText("install_label", FormatProgress(w.progressFormat, 0.0));
     w.SetControlVisible("text_fail_retry", false);

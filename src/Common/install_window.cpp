@@ -27,13 +27,15 @@ void SubProgramLists::appendDownload(std::string url, std::string file) {
 
 std::optional<std::string> SubProgramLists::url(size_t k) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (k >= m_urls.size()) return std::nullopt;
+    if (k >= m_urls.size())
+        return std::nullopt;
     return m_urls[k];
 }
 
 std::optional<std::string> SubProgramLists::file(size_t k) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (k >= m_files.size()) return std::nullopt;
+    if (k >= m_files.size())
+        return std::nullopt;
     return m_files[k];
 }
 
@@ -49,9 +51,11 @@ size_t SubProgramLists::urlCount() const {
 
 bool SubProgramLists::complete() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_urls.size() != m_names.size() || m_files.size() != m_names.size()) return false;
+    if (m_urls.size() != m_names.size() || m_files.size() != m_names.size())
+        return false;
     for (size_t i = 0; i < m_names.size(); ++i)
-        if (m_urls[i].empty() || m_files[i].empty()) return false;
+        if (m_urls[i].empty() || m_files[i].empty())
+            return false;
     return true;
 }
 
@@ -60,18 +64,24 @@ std::string FormatProgress(const std::string& format, double value) {
     int conversions = 0;
     bool floating = false;
     for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] != '%') continue;
+        if (format[i] != '%')
+            continue;
         if (i + 1 < format.size() && format[i + 1] == '%') {
             ++i;
             continue;
         }
         size_t j = i + 1;
-        while (j < format.size() && std::string_view("-+ #0123456789.").find(format[j]) != std::string_view::npos) ++j;
-        if (j < format.size() && std::string_view("fFeEgGaA").find(format[j]) != std::string_view::npos) floating = true;
+        while (j < format.size() &&
+               std::string_view("-+ #0123456789.").find(format[j]) != std::string_view::npos)
+            ++j;
+        if (j < format.size() &&
+            std::string_view("fFeEgGaA").find(format[j]) != std::string_view::npos)
+            floating = true;
         ++conversions;
         i = j;
     }
-    if (conversions != 1 || !floating) return format;
+    if (conversions != 1 || !floating)
+        return format;
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, format.c_str(), value);
     return buffer;
@@ -86,14 +96,28 @@ void InstallWindow::ShowDownloadProgress(int64_t done, int64_t total) {
     float base = 0, span = 80;
     if (!subPrograms.names().empty()) {
         switch (subProgramCounter.load()) {
-            case 0: base = 0; span = 40; break;
-            case 1: base = 40; span = 20; break;
-            case 2: base = 60; span = 20; break;
-            default: base = 0; span = 80; break;
+            case 0:
+                base = 0;
+                span = 40;
+                break;
+            case 1:
+                base = 40;
+                span = 20;
+                break;
+            case 2:
+                base = 60;
+                span = 20;
+                break;
+            default:
+                base = 0;
+                span = 80;
+                break;
         }
     }
-    float value = total > 0 ? static_cast<float>(done) / static_cast<float>(total) * span + base : base;
-    if (std::trunc(value) < 0) value = 0;
+    float value =
+        total > 0 ? static_cast<float>(done) / static_cast<float>(total) * span + base : base;
+    if (std::trunc(value) < 0)
+        value = 0;
     ShowProgressValue(value);
 }
 

@@ -13,8 +13,8 @@ struct InstallRun {
     const InstallTuning& tuning;
     std::string workFolder;
     std::string downloadPath;
-    std::string retryLabel;          // "Retry" or "First"
-    uint64_t downloadPhaseEnd = 0;   // tick at the end of the download phase
+    std::string retryLabel;         // "Retry" or "First"
+    uint64_t downloadPhaseEnd = 0;  // tick at the end of the download phase
 };
 
 // Stop the slides, show page 0, stage 1, tell the window the worker ended.

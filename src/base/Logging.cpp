@@ -39,7 +39,8 @@ void configureLogging(const std::filesystem::path& logFile, bool toStandardOutpu
         conf.setGlobally(el::ConfigurationType::ToFile, "false");
     } else {
         std::error_code ec;
-        if (logFile.has_parent_path()) std::filesystem::create_directories(logFile.parent_path(), ec);
+        if (logFile.has_parent_path())
+            std::filesystem::create_directories(logFile.parent_path(), ec);
         conf.setGlobally(el::ConfigurationType::ToFile, "true");
         conf.setGlobally(el::ConfigurationType::Filename, logFile.string());
     }

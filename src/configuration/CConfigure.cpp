@@ -22,9 +22,11 @@ constexpr std::string_view kCloseTag = "</Downloader>";
 // The <Downloader> element of `text`, from its opening tag to the end of its closing tag.
 std::string_view cutDownloaderElement(std::string_view text) {
     const size_t open = text.find(kOpenTag);
-    if (open == std::string_view::npos) return {};
+    if (open == std::string_view::npos)
+        return {};
     const size_t close = text.find(kCloseTag, open + kOpenTag.size());
-    if (close == std::string_view::npos) return {};
+    if (close == std::string_view::npos)
+        return {};
     return text.substr(open, close + kCloseTag.size() - open);
 }
 
@@ -34,7 +36,8 @@ std::string elementText(const tinyxml2::XMLElement* e) {
 }
 
 void addCandidate(std::vector<std::string>& list, const std::string& url) {
-    if (!url.empty() && !FuntionImpl::IsCdnUrl(url)) list.push_back(url);
+    if (!url.empty() && !FuntionImpl::IsCdnUrl(url))
+        list.push_back(url);
 }
 
 }  // namespace
@@ -62,7 +65,8 @@ std::string CConfigure::downloaderInfoUrl(int languageId, int downloaderId, int 
 
 int CConfigure::keepDownloaderElement(std::string_view reply) {
     const std::string_view element = cutDownloaderElement(reply);
-    if (element.empty()) return 0;
+    if (element.empty())
+        return 0;
     rawReply.assign(element);
     return 1;
 }
@@ -80,10 +84,11 @@ int CConfigure::getDownloadInfoXml(bool sync) {
     std::string body;
     CLibcurlTool tool;
     const CURLcode rc = tool.httpGetText(url, body, false);
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                             std::chrono::steady_clock::now() - started)
-                             .count();
-    LOG(INFO) << " GetDownloaderInfo(" << mode << ", " << region << ") return " << static_cast<int>(rc);
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+            .count();
+    LOG(INFO) << " GetDownloaderInfo(" << mode << ", " << region << ") return "
+              << static_cast<int>(rc);
     EventReporter::instance().report("Other", sync ? "SyncGetCbsTime" : "AsyncGetCbsTime",
                                      std::to_string(seconds), false);
     return keepDownloaderElement(body);
@@ -103,7 +108,8 @@ int CConfigure::parseDownloadInfoXml() {
     tinyxml2::XMLDocument doc;
     if (rawReply.empty() || doc.Parse(rawReply.c_str(), rawReply.size()) != tinyxml2::XML_SUCCESS ||
         !doc.RootElement()) {
-        if (!rawReply.empty()) LOG(INFO) << " Downloader info reply does not parse: " << doc.ErrorStr();
+        if (!rawReply.empty())
+            LOG(INFO) << " Downloader info reply does not parse: " << doc.ErrorStr();
         loadState = kNotLoaded;
         return 0;
     }
@@ -124,22 +130,38 @@ int CConfigure::parseDownloadInfoXml() {
     for (const auto* e = doc.RootElement()->FirstChildElement(); e; e = e->NextSiblingElement()) {
         const std::string_view name = e->Name();
         const std::string text = elementText(e);
-        if (name == "Downloader_id") Downloader_id = parseDecimalInt(text);
-        else if (name == "Software_id") Software_id = parseDecimalInt(text);
-        else if (name == "Site_id") setSiteId(parseDecimalInt(text));
-        else if (name == "Downloader_type") Downloader_type = parseDecimalInt(text);
-        else if (name == "Filesize") Filesize = parseDecimalInt64(text);
-        else if (name == "Software_name") Software_name = truncateToCodePoints(text, kSoftwareNameMaxChars);
-        else if (name == "Software_version") Software_version = text;
-        else if (name == "Download_url") Download_url = removeLineBreaks(text);
-        else if (name == "Md5") Md5 = text;
-        else if (name == "Process_name") Process_name = removeLineBreaks(text);
-        else if (name == "Install_url") Install_url = text;
-        else if (name == "Banner_url") Banner_url = text;
-        else if (name == "Licensefile_url") Licensefile_url = text;
-        else if (name == "Extra_download_url") Extra_download_url = removeLineBreaks(text);
-        else if (name == "Md5_extra") Md5_extra = text;
-        else if (name == "Cnet_download_url") Cnet_download_url = text;
+        if (name == "Downloader_id")
+            Downloader_id = parseDecimalInt(text);
+        else if (name == "Software_id")
+            Software_id = parseDecimalInt(text);
+        else if (name == "Site_id")
+            setSiteId(parseDecimalInt(text));
+        else if (name == "Downloader_type")
+            Downloader_type = parseDecimalInt(text);
+        else if (name == "Filesize")
+            Filesize = parseDecimalInt64(text);
+        else if (name == "Software_name")
+            Software_name = truncateToCodePoints(text, kSoftwareNameMaxChars);
+        else if (name == "Software_version")
+            Software_version = text;
+        else if (name == "Download_url")
+            Download_url = removeLineBreaks(text);
+        else if (name == "Md5")
+            Md5 = text;
+        else if (name == "Process_name")
+            Process_name = removeLineBreaks(text);
+        else if (name == "Install_url")
+            Install_url = text;
+        else if (name == "Banner_url")
+            Banner_url = text;
+        else if (name == "Licensefile_url")
+            Licensefile_url = text;
+        else if (name == "Extra_download_url")
+            Extra_download_url = removeLineBreaks(text);
+        else if (name == "Md5_extra")
+            Md5_extra = text;
+        else if (name == "Cnet_download_url")
+            Cnet_download_url = text;
     }
     loadState = kLoaded;
     loadSource = kFromServer;
@@ -223,7 +245,8 @@ void CConfigure::printContent() const {
 
 std::string CConfigure::extractDownloadUrl(std::string_view reply) {
     const std::string element(cutDownloaderElement(reply));
-    if (element.empty()) return {};
+    if (element.empty())
+        return {};
     tinyxml2::XMLDocument doc;
     if (doc.Parse(element.c_str(), element.size()) != tinyxml2::XML_SUCCESS || !doc.RootElement())
         return {};
@@ -232,7 +255,8 @@ std::string CConfigure::extractDownloadUrl(std::string_view reply) {
 }
 
 bool HasDownloaderCfg(const std::filesystem::path& programPath) {
-    const std::filesystem::path program = programPath.empty() ? platform::ownModulePath() : programPath;
+    const std::filesystem::path program =
+        programPath.empty() ? platform::ownModulePath() : programPath;
     std::error_code ec;
     return std::filesystem::exists(program.parent_path() / "kv_downloader.cfg", ec);
 }

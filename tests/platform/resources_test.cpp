@@ -1,15 +1,18 @@
+#include "platform/Resources.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
 
-#include "platform/Resources.h"
 #include "test_support.h"
 
 namespace {
 
-std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> bytesOf(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 platform::ResourceTable sampleTable() {
     platform::ResourceTable table;
@@ -21,7 +24,9 @@ platform::ResourceTable sampleTable() {
 
 // A stand-in for the program bytes in front of the table.
 std::vector<uint8_t> programWithTable(const platform::ResourceTable& table) {
-    std::vector<uint8_t> file = bytesOf("\x7f" "ELF program text that the table follows");
+    std::vector<uint8_t> file = bytesOf(
+        "\x7f"
+        "ELF program text that the table follows");
     auto serialized = platform::serializeResourceTable(table);
     file.insert(file.end(), serialized.begin(), serialized.end());
     return file;
@@ -38,7 +43,8 @@ TEST(ResourceTable, RoundTripsEntriesInOrder) {
     EXPECT_TRUE(parsed->find("ICON", 143)->data.empty());
     EXPECT_EQ(parsed->find("zipres", 138), nullptr) << "types are case-sensitive";
     EXPECT_EQ(parsed->find("ZIPRES", 139), nullptr);
-    EXPECT_EQ(platform::resourceTableSize(file), platform::serializeResourceTable(sampleTable()).size());
+    EXPECT_EQ(platform::resourceTableSize(file),
+              platform::serializeResourceTable(sampleTable()).size());
 }
 
 TEST(ResourceTable, NoTableReadsAsNoResources) {
@@ -84,7 +90,9 @@ TEST(ResourceTable, PutReplacesAndRemoveDeletes) {
 TEST(ResourceFile, WriteKeepsProgramBytesAndModeAndReplacesOldTable) {
     kvtest::TempDir dir;
     const auto path = dir.path() / "prog";
-    const std::string program = "\x7f" "ELF pretend program";
+    const std::string program =
+        "\x7f"
+        "ELF pretend program";
     kvtest::writeFile(path, program);
     ::chmod(path.c_str(), 0751);
 
@@ -100,7 +108,8 @@ TEST(ResourceFile, WriteKeepsProgramBytesAndModeAndReplacesOldTable) {
     EXPECT_EQ(second.substr(0, program.size()), program);
     EXPECT_EQ(second.size(), program.size() + platform::serializeResourceTable(table).size())
         << "the old table must be replaced, not kept in front of the new one";
-    EXPECT_EQ(platform::readResources(path).find("ZIPRES", 138)->data, bytesOf("a different package"));
+    EXPECT_EQ(platform::readResources(path).find("ZIPRES", 138)->data,
+              bytesOf("a different package"));
 
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
-
 #include <chrono>
 #include <cstdlib>
 #include <initializer_list>
@@ -14,6 +12,8 @@
 #include <thread>
 #include <tuple>
 #include <vector>
+
+#include "test_support.h"
 
 namespace {
 

@@ -62,7 +62,8 @@ std::string md5Hex(const std::string& bytes) {
 std::string replaceLabel(std::string markup, const std::string& name, const std::string& value) {
     const std::string marker = "name=\"" + name + "\"";
     const size_t at = markup.find(marker);
-    if (at == std::string::npos) throw std::runtime_error("no label " + name);
+    if (at == std::string::npos)
+        throw std::runtime_error("no label " + name);
     const size_t textAt = markup.find("text=\"", at) + 6;
     const size_t end = markup.find('"', textAt);
     return markup.replace(textAt, end - textAt, value);
@@ -85,9 +86,10 @@ struct Product {
     std::string labelDownloadUrl;
     std::string labelExtraUrl;
     std::vector<std::string> alsoServed;  // more paths ("host/path") serving the same file
-    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> moreReplies;
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+        moreReplies;
     std::string needStart = "1";
-    std::string softwareName = "Kestrova Editor";        // in the update service's reply
+    std::string softwareName = "Kestrova Editor";  // in the update service's reply
     // The install refuses to start while a process of this name runs. Tests run side by side
     // and some start the product itself: only a test that starts it names it.
     std::string processName = "KestrovaEditor-not-started.exe";
@@ -99,7 +101,8 @@ struct Product {
 class InstallEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(kSetup)) GTEST_SKIP() << "the demo product was not built: " << kSetup;
+        if (!fs::exists(kSetup))
+            GTEST_SKIP() << "the demo product was not built: " << kSetup;
         fs::create_directories(m_dir.path() / "tmp");
         fs::create_directories(m_dir.path() / "home");
         set("KV_REGISTRY_DIR", (m_dir.path() / "registry").string());
@@ -121,9 +124,11 @@ protected:
         std::error_code ec;
         for (const auto& p : platform::runningProcesses()) {
             const fs::path exe = fs::read_symlink("/proc/" + std::to_string(p.pid) + "/exe", ec);
-            if (!ec && exe.string().rfind(m_dir.path().string() + "/", 0) == 0) ::kill(p.pid, SIGKILL);
+            if (!ec && exe.string().rfind(m_dir.path().string() + "/", 0) == 0)
+                ::kill(p.pid, SIGKILL);
         }
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) kvtest::EnvGuard::setEnv(it->first.c_str(), it->second);
+        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it)
+            kvtest::EnvGuard::setEnv(it->first.c_str(), it->second);
     }
 
     void set(const char* name, const std::string& value) {
@@ -163,7 +168,8 @@ protected:
             pair.append(value);
             reply["fields"].append(pair);
         }
-        if (p.answerUpdate) fixture["update"]["replies"].append(reply);
+        if (p.answerUpdate)
+            fixture["update"]["replies"].append(reply);
         for (const auto& [id, more] : p.moreReplies) {
             Json::Value other(Json::objectValue);
             other["match"]["SoftWareID"] = id;
@@ -183,24 +189,30 @@ protected:
             fixture["download"]["files"][key]["source"] = p.served;
             fixture["download"]["files"][key]["faults"] = p.faults;
         }
-        for (const std::string& key : p.alsoServed) fixture["download"]["files"][key]["source"] = p.served;
+        for (const std::string& key : p.alsoServed)
+            fixture["download"]["files"][key]["source"] = p.served;
         m_sim = std::make_unique<VendorSim>(jsonText(fixture));
         set("KV_CONNECT_TO", m_sim->connectTo());
         const fs::path bundle = m_dir.path() / "trust.pem";
-        kvtest::writeFile(bundle, kvtest::readFile(m_sim->caBundle()) + "\n" + kvtest::readFile(kProductDir + "demo-root.pem"));
+        kvtest::writeFile(bundle, kvtest::readFile(m_sim->caBundle()) + "\n" +
+                                      kvtest::readFile(kProductDir + "demo-root.pem"));
         set("KV_CA_BUNDLE", bundle.string());
     }
 
     // The skin package: the product's configure.xml with labels changed, and its language file.
     platform::ResourceTable skin(const Product& p) {
-        std::string configure = kvtest::readFile(std::string(KV_SOURCE_DIR) + "/skin/configure/configure.xml");
+        std::string configure =
+            kvtest::readFile(std::string(KV_SOURCE_DIR) + "/skin/configure/configure.xml");
         configure = replaceLabel(configure, "Downloader_id", p.downloaderId);
-        configure = replaceLabel(configure, "Extra_download_url", p.labelExtraUrl.empty() ? p.extraUrl : p.labelExtraUrl);
-        configure = replaceLabel(configure, "Download_url", p.labelDownloadUrl.empty() ? p.downloadUrl : p.labelDownloadUrl);
+        configure = replaceLabel(configure, "Extra_download_url",
+                                 p.labelExtraUrl.empty() ? p.extraUrl : p.labelExtraUrl);
+        configure = replaceLabel(configure, "Download_url",
+                                 p.labelDownloadUrl.empty() ? p.downloadUrl : p.labelDownloadUrl);
         configure = replaceLabel(configure, "NeedStart_flag", p.needStart);
         const std::string language =
             kvtest::readFile(std::string(KV_SOURCE_DIR) + "/skin/language/language_english.xml");
-        const auto zip = kvtest::makeZip({{"configure/configure.xml", configure}, {"language/language_english.xml", language}});
+        const auto zip = kvtest::makeZip(
+            {{"configure/configure.xml", configure}, {"language/language_english.xml", language}});
         platform::ResourceTable table;
         table.put("ZIPRES", 138, zip);
         return table;
@@ -212,7 +224,8 @@ protected:
     };
 
     Outcome install(const Product& p, std::vector<std::string> extraArgs = {}) {
-        std::vector<std::string> args = {"--unattended", "--dir", installRoot().string(), "--lang", "0"};
+        std::vector<std::string> args = {"--unattended", "--dir", installRoot().string(), "--lang",
+                                         "0"};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         std::string error;
         const auto options = ParseUnattendedOptions(args, error);
@@ -230,15 +243,19 @@ protected:
     fs::path workFolder() const { return m_dir.path() / "tmp" / "KestrovaEditor_2"; }
     fs::path downloadPath() const { return workFolder() / "KestrovaEditor_2.4.1.0_2.4.1.0.exe"; }
 
-    bool reported(const std::string& category, const std::string& action, const std::string& label) const {
+    bool reported(const std::string& category, const std::string& action,
+                  const std::string& label) const {
         for (const auto& e : EventReporter::instance().events())
-            if (e.category == category && e.action == action && e.label == label) return true;
+            if (e.category == category && e.action == action && e.label == label)
+                return true;
         return false;
     }
-    int reportedCount(const std::string& category, const std::string& action, const std::string& label) const {
+    int reportedCount(const std::string& category, const std::string& action,
+                      const std::string& label) const {
         int n = 0;
         for (const auto& e : EventReporter::instance().events())
-            if (e.category == category && e.action == action && e.label == label) ++n;
+            if (e.category == category && e.action == action && e.label == label)
+                ++n;
         return n;
     }
 
@@ -254,21 +271,25 @@ protected:
     // The program log of the last run, where its console said it is.
     std::string programLog() const {
         const size_t at = m_console.rfind("Log: ");
-        if (at == std::string::npos) return {};
+        if (at == std::string::npos)
+            return {};
         const size_t end = m_console.find('\n', at);
-        return kvtest::readFile(m_console.substr(at + 5, end == std::string::npos ? std::string::npos : end - at - 5));
+        return kvtest::readFile(
+            m_console.substr(at + 5, end == std::string::npos ? std::string::npos : end - at - 5));
     }
 
     std::vector<Json::Value> requestsTo(const std::string& host, const std::string& path) const {
         std::vector<Json::Value> found;
         for (const auto& r : m_sim->requests())
-            if (r["host"].asString() == host && r["path"].asString() == path) found.push_back(r);
+            if (r["host"].asString() == host && r["path"].asString() == path)
+                found.push_back(r);
         return found;
     }
 
     std::optional<std::string> uninstallValue(const std::string& name) const {
         const auto key = platform::RegKey::open(platform::Hive::LocalMachine, kUninstallKey);
-        if (!key) return std::nullopt;
+        if (!key)
+            return std::nullopt;
         return key->getString(name);
     }
 
@@ -288,7 +309,9 @@ TEST_F(InstallEndToEnd, InstallsTheProductAndHandsOver) {
     EXPECT_TRUE(fs::exists(installFolder() / "KestrovaEditor.exe")) << run.console;
     EXPECT_EQ(uninstallValue("Inno Setup: Language"), "en");
     EXPECT_TRUE(uninstallValue("DisplayName").has_value()) << "the setup wrote its own key";
-    EXPECT_NE(run.console.find("Installed Kestrova Editor 2.4.1.0 into " + installFolder().string()), std::string::npos)
+    EXPECT_NE(
+        run.console.find("Installed Kestrova Editor 2.4.1.0 into " + installFolder().string()),
+        std::string::npos)
         << run.console;
     EXPECT_NE(run.console.find("100%"), std::string::npos) << run.console;
     EXPECT_NE(run.console.find("Log: "), std::string::npos);
@@ -305,11 +328,13 @@ TEST_F(InstallEndToEnd, InstallsTheProductAndHandsOver) {
     EXPECT_EQ(reportedCount("Download", "3.Downloading...", "AutoRetry"), 0);
 
     const std::string log = programLog();
-    EXPECT_NE(log.find("[Start Install CmdLine]:  /VERYSILENT /SP- /NORESTART /DIR=\"" + installFolder().string()),
+    EXPECT_NE(log.find("[Start Install CmdLine]:  /VERYSILENT /SP- /NORESTART /DIR=\"" +
+                       installFolder().string()),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("Install Totally Take"), std::string::npos);
-    EXPECT_TRUE(requestsTo("alert.kestrova.example", "/api/exception/send").empty()) << "both checks passed";
+    EXPECT_TRUE(requestsTo("alert.kestrova.example", "/api/exception/send").empty())
+        << "both checks passed";
     // The setup's own log went to the private work folder under the name the installer chose;
     // the setup got no descriptor of the installer's (the program log is open meanwhile).
     const std::string setupLog = setupLogText();
@@ -349,7 +374,9 @@ TEST_F(InstallEndToEnd, AnInvalidSignatureRunsNothingAndDeletesTheDownload) {
         startSim(p);
         const Outcome run = install(p);
         EXPECT_EQ(run.status, 1) << run.console;
-        EXPECT_NE(run.console.find("Message 7 (verification failure): The downloaded file is damaged"), std::string::npos)
+        EXPECT_NE(
+            run.console.find("Message 7 (verification failure): The downloaded file is damaged"),
+            std::string::npos)
             << run.console;
         EXPECT_NE(run.console.find("Install failed"), std::string::npos);
         EXPECT_TRUE(reported("DownloaderInfo00", "DownloaderFailed", "-5"));
@@ -359,7 +386,8 @@ TEST_F(InstallEndToEnd, AnInvalidSignatureRunsNothingAndDeletesTheDownload) {
         EXPECT_FALSE(fs::exists(installFolder() / "KestrovaEditor.exe")) << "nothing ran";
         const auto reports = requestsTo("alert.kestrova.example", "/api/exception/send");
         ASSERT_EQ(reports.size(), 1u);
-        EXPECT_EQ(reports[0]["body"].asString(), "pid=253&type=2&exception_code=Hash_Check_Fail_Cfg1");
+        EXPECT_EQ(reports[0]["body"].asString(),
+                  "pid=253&type=2&exception_code=Hash_Check_Fail_Cfg1");
         m_sim.reset();
     }
 }
@@ -405,7 +433,8 @@ TEST_F(InstallEndToEnd, NoNetworkShowsKindNine) {
     set("KV_TEST_OFFLINE", "1");
     const Outcome run = install(p);
     EXPECT_EQ(run.status, 1) << run.console;
-    EXPECT_NE(run.console.find("Message 9 (no network): There is no network connection."), std::string::npos)
+    EXPECT_NE(run.console.find("Message 9 (no network): There is no network connection."),
+              std::string::npos)
         << run.console;
     EXPECT_TRUE(reported("DownloaderInfo00", "DownloaderFailed", "-2"));
     EXPECT_TRUE(reported("Other", "DownErrorCode", "error-2"));
@@ -439,10 +468,12 @@ TEST_F(InstallEndToEnd, AProductThatIsNotASetupProgramIsOnlyDownloaded) {
     startSim(p);
     const Outcome run = install(p);
     ASSERT_EQ(run.status, 0) << run.console << programLog();
-    EXPECT_NE(programLog().find("APP DownloaderSucceed"), std::string::npos) << programLog() << run.console;
+    EXPECT_NE(programLog().find("APP DownloaderSucceed"), std::string::npos)
+        << programLog() << run.console;
     EXPECT_FALSE(fs::exists(installFolder() / "KestrovaEditor.exe")) << "nothing was run";
     // Downloads that are not setup programs go to the desktop's download folder.
-    const fs::path apk = m_dir.path() / "home" / "Desktop" / "KestrovaEditor_2" / "KestrovaEditor_2.4.1.0_2.4.1.0.apk";
+    const fs::path apk = m_dir.path() / "home" / "Desktop" / "KestrovaEditor_2" /
+                         "KestrovaEditor_2.4.1.0_2.4.1.0.apk";
     EXPECT_TRUE(fs::exists(apk)) << run.console;
     EXPECT_NE(run.console.find("Downloaded Kestrova Editor to"), std::string::npos);
 }
@@ -456,12 +487,16 @@ TEST_F(InstallEndToEnd, AnEarlierDownloadOfAnotherVersionIsDiscarded) {
     fs::create_directories(workFolder());
     fs::permissions(workFolder(), fs::perms::owner_all, fs::perm_options::replace);
     kvtest::writeFile(downloadPath(), std::string(real.size(), 'x'));
-    kvtest::writeFile(downloadPath().string() + ".db", "2.3.0.0###" + md5Hex(std::string(real.size(), 'x')));
+    kvtest::writeFile(downloadPath().string() + ".db",
+                      "2.3.0.0###" + md5Hex(std::string(real.size(), 'x')));
     const Outcome run = install(p);
     ASSERT_EQ(run.status, 0) << run.console << programLog();
-    EXPECT_TRUE(requestsTo("alert.kestrova.example", "/api/exception/send").empty()) << "the digest matched";
-    EXPECT_EQ(kvtest::readFile(downloadPath().string() + ".db"), "2.4.1.0###" + md5Hex(real)) << programLog();
-    EXPECT_FALSE(requestsTo("download.kestrova.example", kFileUrlPath).empty()) << "downloaded again";
+    EXPECT_TRUE(requestsTo("alert.kestrova.example", "/api/exception/send").empty())
+        << "the digest matched";
+    EXPECT_EQ(kvtest::readFile(downloadPath().string() + ".db"), "2.4.1.0###" + md5Hex(real))
+        << programLog();
+    EXPECT_FALSE(requestsTo("download.kestrova.example", kFileUrlPath).empty())
+        << "downloaded again";
 }
 
 TEST_F(InstallEndToEnd, TheNeedStartFlagDecidesWhatTheFinishPageOffers) {
@@ -498,8 +533,10 @@ TEST_F(InstallEndToEnd, AMissing64BitLinkFallsBackToTheConfiguredLinks) {
         std::string labelDownload;
         std::string expected;
     } cases[] = {
-        {"https://download.kestrova.example/editor/Kestrova32.exe", "https://download.kestrova.example/editor/Kestrova32.exe"},
-        {"https://cdn.kestrova.example/editor/Kestrova32.exe", "https://files.kestrova.example" + kFileUrlPath},
+        {"https://download.kestrova.example/editor/Kestrova32.exe",
+         "https://download.kestrova.example/editor/Kestrova32.exe"},
+        {"https://cdn.kestrova.example/editor/Kestrova32.exe",
+         "https://files.kestrova.example" + kFileUrlPath},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.labelDownload);
@@ -514,12 +551,14 @@ TEST_F(InstallEndToEnd, AMissing64BitLinkFallsBackToTheConfiguredLinks) {
         missing["status"] = 404;
         missing["method"] = "any";
         p.faults.append(missing);
-        p.alsoServed = {"download.kestrova.example/editor/Kestrova32.exe", "files.kestrova.example" + kFileUrlPath};
+        p.alsoServed = {"download.kestrova.example/editor/Kestrova32.exe",
+                        "files.kestrova.example" + kFileUrlPath};
         startSim(p);
         const Outcome run = install(p);
         ASSERT_EQ(run.status, 0) << run.console << programLog();
         EXPECT_TRUE(reported("Download", "64PC32Link", ""));
-        EXPECT_NE(programLog().find(" UrlUsed change to: " + c.expected), std::string::npos) << programLog();
+        EXPECT_NE(programLog().find(" UrlUsed change to: " + c.expected), std::string::npos)
+            << programLog();
         m_sim.reset();
     }
 }
@@ -532,7 +571,8 @@ TEST_F(InstallEndToEnd, SubProgramsAreDownloadedEvenWhenTheMainDownloadFails) {
     missing["status"] = 404;
     missing["method"] = "any";
     p.faults.append(missing);
-    p.alsoServed = {"download.kestrova.example/tools/Torvane.exe", "download.kestrova.example/tools/Melvisto.exe"};
+    p.alsoServed = {"download.kestrova.example/tools/Torvane.exe",
+                    "download.kestrova.example/tools/Melvisto.exe"};
     p.moreReplies = {
         {"302", {{"Download_url", "https://download.kestrova.example/tools/Torvane.exe"}}},
         {"304", {{"Download_url", "https://download.kestrova.example/tools/Melvisto.exe"}}},
@@ -540,7 +580,8 @@ TEST_F(InstallEndToEnd, SubProgramsAreDownloadedEvenWhenTheMainDownloadFails) {
     startSim(p);
     const Outcome run = install(p);
     EXPECT_EQ(run.status, 1) << run.console;
-    EXPECT_FALSE(requestsTo("download.kestrova.example", "/tools/Torvane.exe").empty()) << programLog();
+    EXPECT_FALSE(requestsTo("download.kestrova.example", "/tools/Torvane.exe").empty())
+        << programLog();
     EXPECT_FALSE(requestsTo("download.kestrova.example", "/tools/Melvisto.exe").empty());
     EXPECT_TRUE(reported("Download", "IsToolKit", "1"));
 }
@@ -548,13 +589,16 @@ TEST_F(InstallEndToEnd, SubProgramsAreDownloadedEvenWhenTheMainDownloadFails) {
 TEST_F(InstallEndToEnd, TheInstallerProgramRunsUnattended) {
     Product p;
     startSim(p);
-    const auto result = kvtest::runProgram(std::string(KV_BIN_DIR) + "/kvdownloader",
-                                           {"--unattended", "--dir", installRoot().string()}, 120000);
+    const auto result =
+        kvtest::runProgram(std::string(KV_BIN_DIR) + "/kvdownloader",
+                           {"--unattended", "--dir", installRoot().string()}, 120000);
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_TRUE(fs::exists(installFolder() / "KestrovaEditor.exe"));
-    EXPECT_NE(result.output.find("Install folder: " + installFolder().string()), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("Install folder: " + installFolder().string()), std::string::npos)
+        << result.output;
 
-    const auto bad = kvtest::runProgram(std::string(KV_BIN_DIR) + "/kvdownloader", {"--unattended", "--lang", "x"});
+    const auto bad = kvtest::runProgram(std::string(KV_BIN_DIR) + "/kvdownloader",
+                                        {"--unattended", "--lang", "x"});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_NE(bad.output.find("usage: kvdownloader --unattended"), std::string::npos);
 }
@@ -689,12 +733,14 @@ TEST_F(InstallEndToEnd, WithoutTmpdirTheWorkFolderIsTheUsersOwn) {
     const Outcome run = install(p);
     ASSERT_EQ(run.status, 0) << run.console << programLog();
     const fs::path privateTemp = m_dir.path() / "home" / ".cache" / "kvtemp";
-    EXPECT_NE(run.console.find("Log: " + (privateTemp / "KestrovaEditor_2").string() + "/"), std::string::npos)
+    EXPECT_NE(run.console.find("Log: " + (privateTemp / "KestrovaEditor_2").string() + "/"),
+              std::string::npos)
         << run.console;
     struct stat st {};
     ASSERT_EQ(::lstat(privateTemp.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0700u);
-    EXPECT_NE(programLog().find("/LOG=\"" + (privateTemp / "KestrovaEditor_2").string() + "/"), std::string::npos)
+    EXPECT_NE(programLog().find("/LOG=\"" + (privateTemp / "KestrovaEditor_2").string() + "/"),
+              std::string::npos)
         << programLog();
 }
 

@@ -26,12 +26,16 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(InstallSession, FolderAndFileNames) {
-    EXPECT_EQ(ComposeInstallPath("/opt/Quenlake", "Kestrova Editor"), "/opt/Quenlake/Kestrova Editor");
-    EXPECT_EQ(ComposeInstallPath("/opt/Quenlake/", "Kestrova Editor"), "/opt/Quenlake/Kestrova Editor");
-    EXPECT_EQ(ComposeInstallPath("/srv/Kestrova Editor 2", "Kestrova Editor"), "/srv/Kestrova Editor 2")
+    EXPECT_EQ(ComposeInstallPath("/opt/Quenlake", "Kestrova Editor"),
+              "/opt/Quenlake/Kestrova Editor");
+    EXPECT_EQ(ComposeInstallPath("/opt/Quenlake/", "Kestrova Editor"),
+              "/opt/Quenlake/Kestrova Editor");
+    EXPECT_EQ(ComposeInstallPath("/srv/Kestrova Editor 2", "Kestrova Editor"),
+              "/srv/Kestrova Editor 2")
         << "a folder that already names the product is kept";
 
-    EXPECT_EQ(LogFileName("https://files.kestrova.example/editor/KestrovaEditor_2.4.1.0.exe", "20261209031200123"),
+    EXPECT_EQ(LogFileName("https://files.kestrova.example/editor/KestrovaEditor_2.4.1.0.exe",
+                          "20261209031200123"),
               "KestrovaEditor_2.4.1.0_20261209031200123.log");
     EXPECT_EQ(LogFileName("https://h/App.apk", "1"), "App_1.log");
 
@@ -44,14 +48,16 @@ TEST(InstallSession, FolderAndFileNames) {
     local.tm_min = 6;
     local.tm_sec = 7;
     local.tm_isdst = -1;
-    const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local)) + std::chrono::milliseconds(89);
+    const auto when =
+        std::chrono::system_clock::from_time_t(std::mktime(&local)) + std::chrono::milliseconds(89);
     EXPECT_EQ(SessionStamp(when), "20260304050607089");
 }
 
 TEST(InstallSession, DownloadFolderIsPrivate) {
     kvtest::TempDir dir;
     kvtest::ScopedEnv tmp("TMPDIR", dir.path().c_str());
-    const DownloadDirectory d = MakeDownloadDirectory("Kestrova Editor", "https://h/e/Setup_1.2.exe");
+    const DownloadDirectory d =
+        MakeDownloadDirectory("Kestrova Editor", "https://h/e/Setup_1.2.exe");
     EXPECT_EQ(d.folder, (dir.path() / "Setup_1").string());
     EXPECT_EQ(d.productFolder, "Kestrova Editor");
     EXPECT_EQ(fs::status(d.folder).permissions() & fs::perms::all, fs::perms::owner_all);
@@ -64,7 +70,8 @@ TEST(InstallSession, PendingRenamesAndServices) {
     auto key = platform::RegKey::create(platform::Hive::LocalMachine,
                                         "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
     ASSERT_TRUE(key);
-    ASSERT_TRUE(key->setMultiString("PendingFileRenameOperations", {"/opt/Quenlake/old.so", "", "/tmp/x"}));
+    ASSERT_TRUE(
+        key->setMultiString("PendingFileRenameOperations", {"/opt/Quenlake/old.so", "", "/tmp/x"}));
     EXPECT_TRUE(IsPathPendingRename("/opt/Quenlake"));
     EXPECT_FALSE(IsPathPendingRename("/opt/Quen")) << "only what lies inside the folder counts";
     EXPECT_FALSE(IsPathPendingRename("/opt/quenlake")) << "names are compared exactly";
@@ -79,10 +86,12 @@ TEST(MessageKinds, TextsOfEachKind) {
     EXPECT_EQ(timeout.describeKey, "InstallRunTimeOutDesText");
     EXPECT_EQ(timeout.yesKey, "ConfirmText");
     EXPECT_TRUE(timeout.noHidden);
-    EXPECT_EQ(MessageKindTextsFor(8).describeKey, "UrlFailDexText") << "the key as the language files spell it";
+    EXPECT_EQ(MessageKindTextsFor(8).describeKey, "UrlFailDexText")
+        << "the key as the language files spell it";
     EXPECT_EQ(MessageKindTextsFor(4).questionKey, "");
     EXPECT_FALSE(MessageKindTextsFor(2).noHidden);
-    for (int unknown : {-1, 1, 13, 1000}) EXPECT_EQ(MessageKindTextsFor(unknown).describeKey, "") << unknown;
+    for (int unknown : {-1, 1, 13, 1000})
+        EXPECT_EQ(MessageKindTextsFor(unknown).describeKey, "") << unknown;
     EXPECT_TRUE(MessageKindDeletesSetup(6));
     EXPECT_TRUE(MessageKindDeletesSetup(7));
     EXPECT_FALSE(MessageKindDeletesSetup(8));
@@ -90,9 +99,11 @@ TEST(MessageKinds, TextsOfEachKind) {
 
 TEST(ConsolePresenter, PlainTextAndBar) {
     EXPECT_EQ(PlainText("{f 2}%0.f%%{/f}"), "%0.f%%");
-    EXPECT_EQ(PlainText("{c #000000}Still failing? {a}Download{/a}{/c}"), "Still failing? Download");
+    EXPECT_EQ(PlainText("{c #000000}Still failing? {a}Download{/a}{/c}"),
+              "Still failing? Download");
     EXPECT_EQ(PlainText("first{n}{/n}second"), "first\nsecond");
-    EXPECT_EQ(PlainText("#@!SoftwareName#@! {x} {}"), "#@!SoftwareName#@! {x} {}") << "markers and non-tags stay";
+    EXPECT_EQ(PlainText("#@!SoftwareName#@! {x} {}"), "#@!SoftwareName#@! {x} {}")
+        << "markers and non-tags stay";
     EXPECT_EQ(PlainText("{f 1 unclosed"), "{f 1 unclosed");
     EXPECT_EQ(ProgressBar(50, 10), "[#####-----]  50%");
     EXPECT_EQ(ProgressBar(130, 4), "[####] 100%");
@@ -100,9 +111,10 @@ TEST(ConsolePresenter, PlainTextAndBar) {
 }
 
 TEST(ConsolePresenter, MessagesAndTheWorkersMessages) {
-    const std::string language = kvtest::readFile(std::string(KV_SOURCE_DIR) + "/skin/language/language_english.xml");
-    std::shared_ptr<const ui::ZipArchive> skin =
-        ui::ZipArchive::OpenFromMemory(kvtest::makeZip({{"language/language_english.xml", language}}));
+    const std::string language =
+        kvtest::readFile(std::string(KV_SOURCE_DIR) + "/skin/language/language_english.xml");
+    std::shared_ptr<const ui::ZipArchive> skin = ui::ZipArchive::OpenFromMemory(
+        kvtest::makeZip({{"language/language_english.xml", language}}));
     ASSERT_TRUE(skin);
     std::ostringstream out;
     ConsolePresenter w(out, skin, {{"Downloader_id", "253"}}, false);
@@ -114,7 +126,9 @@ TEST(ConsolePresenter, MessagesAndTheWorkersMessages) {
 
     w.languageIndex = 4;  // no German file in this package: the console falls back to English
     EXPECT_EQ(w.ShowMessageBox(9), 1);
-    EXPECT_NE(out.str().find("Message 9 (no network): There is no network connection."), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Message 9 (no network): There is no network connection."),
+              std::string::npos)
+        << out.str();
     EXPECT_NE(out.str().find("  -> OK"), std::string::npos);
 
     // Kinds 6 and 7 delete the downloaded setup file and its task file when answered.
@@ -132,9 +146,11 @@ TEST(ConsolePresenter, MessagesAndTheWorkersMessages) {
 
     // A bar line every five points when the output is not a terminal.
     out.str("");
-    for (int v = 0; v <= 100; ++v) w.SetProgressValue("install_progress", v);
+    for (int v = 0; v <= 100; ++v)
+        w.SetProgressValue("install_progress", v);
     size_t lines = 0;
-    for (char c : out.str()) lines += c == '\n';
+    for (char c : out.str())
+        lines += c == '\n';
     EXPECT_EQ(lines, 21u) << out.str();
 
     EXPECT_FALSE(w.Ended());
@@ -144,12 +160,14 @@ TEST(ConsolePresenter, MessagesAndTheWorkersMessages) {
     w.SetChosenFolder("/srv/apps", "Kestrova Editor");
     EXPECT_EQ(w.GetInstallPath(), "/srv/apps/Kestrova Editor");
     w.SetPreparedInstallPath("/srv/apps/Kestrova Editor 1");
-    EXPECT_EQ(w.GetInstallPath(), "/srv/apps/Kestrova Editor 1") << "the folder the click fixed wins";
+    EXPECT_EQ(w.GetInstallPath(), "/srv/apps/Kestrova Editor 1")
+        << "the folder the click fixed wins";
 }
 
 TEST(Unattended, Options) {
     std::string error;
-    auto o = ParseUnattendedOptions({"--unattended", "--dir", "/srv/x", "--lang", "19", "--start"}, error);
+    auto o = ParseUnattendedOptions({"--unattended", "--dir", "/srv/x", "--lang", "19", "--start"},
+                                    error);
     ASSERT_TRUE(o) << error;
     EXPECT_EQ(o->folder, "/srv/x");
     EXPECT_EQ(o->languageIndex, 19);
@@ -158,8 +176,11 @@ TEST(Unattended, Options) {
     ASSERT_TRUE(o);
     EXPECT_FALSE(o->folder || o->languageIndex || o->startProduct);
     for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--unattended", "--lang", "20"}, {"--unattended", "--lang", "-1"},
-          {"--unattended", "--lang", "1x"}, {"--unattended", "--dir"}, {"--unattended", "--dir", ""},
+         {std::vector<std::string>{"--unattended", "--lang", "20"},
+          {"--unattended", "--lang", "-1"},
+          {"--unattended", "--lang", "1x"},
+          {"--unattended", "--dir"},
+          {"--unattended", "--dir", ""},
           {"--unattended", "--verbose"}}) {
         EXPECT_FALSE(ParseUnattendedOptions(bad, error)) << bad.back();
         EXPECT_FALSE(error.empty());

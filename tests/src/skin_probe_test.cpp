@@ -1,9 +1,10 @@
+#include "Common/skin_probe.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "Common/skin_probe.h"
 #include "zip_builder.h"
 
 namespace {
@@ -16,7 +17,8 @@ TEST(FindDownloaderIdText, TextualSearchCases) {
     } cases[] = {
         {"label", R"(<Label name="Downloader_id" text="253" />)", "253"},
         {"after bom", "\xEF\xBB\xBF<Label name=\"Downloader_id\" text=\"253\" />", "253"},
-        {"first label wins", R"(<Label name="Downloader_id" text="7" /><Label name="Downloader_id" text="8" />)", "7"},
+        {"first label wins",
+         R"(<Label name="Downloader_id" text="7" /><Label name="Downloader_id" text="8" />)", "7"},
         {"among other labels",
          "<VerticalLayout name=\"Product_config\">\n<Label name=\"Site_id\" text=\"55\" />\n"
          "<Label name=\"Downloader_id\" text=\"1024\" />\n</VerticalLayout>",
@@ -31,7 +33,8 @@ TEST(FindDownloaderIdText, TextualSearchCases) {
         {"empty", "", std::nullopt},
         {"bom only", "\xEF\xBB\xBF", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(FindDownloaderIdText(c.text), c.id) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(FindDownloaderIdText(c.text), c.id) << c.name;
 }
 
 platform::ResourceTable withSkin(const std::vector<uint8_t>& zip) {
@@ -41,8 +44,9 @@ platform::ResourceTable withSkin(const std::vector<uint8_t>& zip) {
 }
 
 TEST(ProbeSkinPackage, FindsIdAndWindowClass) {
-    auto zip = kvtest::makeZip({{"Configure/Configure.xml", "\xEF\xBB\xBF<Label name=\"Downloader_id\" text=\"253\" />"},
-                                {"InstallMainWnd.xml", "<Window />"}});
+    auto zip = kvtest::makeZip(
+        {{"Configure/Configure.xml", "\xEF\xBB\xBF<Label name=\"Downloader_id\" text=\"253\" />"},
+         {"InstallMainWnd.xml", "<Window />"}});
     const SkinProbe probe = ProbeSkinPackage(withSkin(zip));
     EXPECT_TRUE(probe.packageFound);
     EXPECT_TRUE(probe.configureFound);
@@ -57,15 +61,16 @@ TEST(ProbeSkinPackage, MissingPiecesAreSkippedNotFatal) {
     EXPECT_FALSE(ProbeSkinPackage(withSkin({'n', 'o', 't', 'z', 'i', 'p'})).packageFound);
 
     platform::ResourceTable otherId;
-    otherId.put(kSkinResourceType, 139, kvtest::makeZip({{"configure/configure.xml", "Downloader_id=\"1\""}}));
+    otherId.put(kSkinResourceType, 139,
+                kvtest::makeZip({{"configure/configure.xml", "Downloader_id=\"1\""}}));
     EXPECT_FALSE(ProbeSkinPackage(otherId).packageFound);
 
     const SkinProbe noConfigure = ProbeSkinPackage(withSkin(kvtest::makeZip({{"a.xml", "x"}})));
     EXPECT_TRUE(noConfigure.packageFound);
     EXPECT_FALSE(noConfigure.configureFound);
 
-    const SkinProbe noLabel =
-        ProbeSkinPackage(withSkin(kvtest::makeZip({{"configure/configure.xml", "<Label name=\"Site_id\" />"}})));
+    const SkinProbe noLabel = ProbeSkinPackage(
+        withSkin(kvtest::makeZip({{"configure/configure.xml", "<Label name=\"Site_id\" />"}})));
     EXPECT_TRUE(noLabel.configureFound);
     EXPECT_FALSE(noLabel.downloaderId);
     EXPECT_TRUE(noLabel.windowClassName.empty());
@@ -75,8 +80,12 @@ TEST(ReadFileVersion, AcceptsOnlyFourNumbers) {
     struct Case {
         std::string text;
         std::string version;
-    } cases[] = {{"1.0.0.1", "1.0.0.1"}, {"10.2.30.400", "10.2.30.400"}, {"1.2.3", ""},
-                 {"1.2.3.4.5", ""},       {"1.2.3.x", ""},            {"65536.0.0.0", ""},
+    } cases[] = {{"1.0.0.1", "1.0.0.1"},
+                 {"10.2.30.400", "10.2.30.400"},
+                 {"1.2.3", ""},
+                 {"1.2.3.4.5", ""},
+                 {"1.2.3.x", ""},
+                 {"65536.0.0.0", ""},
                  {"", ""}};
     for (const auto& c : cases) {
         platform::ResourceTable table;

@@ -43,7 +43,9 @@ bool accepts(int port) {
 
 }  // namespace
 
-bool Nginx::available() { return access(kNginx, X_OK) == 0; }
+bool Nginx::available() {
+    return access(kNginx, X_OK) == 0;
+}
 
 Nginx::Nginx(NginxOptions options) : m_root(m_dir.path() / "root") {
     std::filesystem::create_directories(m_root);
@@ -55,15 +57,19 @@ Nginx::Nginx(NginxOptions options) : m_root(m_dir.path() / "root") {
         m_port = freePort();
         const auto d = m_dir.path().string();
         std::ostringstream conf;
-        conf << "worker_processes 1;\ndaemon off;\nmaster_process off;\npid " << d << "/nginx.pid;\n"
-             << "error_log " << d << "/logs/error.log;\nevents { worker_connections 512; }\nhttp {\n"
+        conf << "worker_processes 1;\ndaemon off;\nmaster_process off;\npid " << d
+             << "/nginx.pid;\n"
+             << "error_log " << d
+             << "/logs/error.log;\nevents { worker_connections 512; }\nhttp {\n"
              << "  log_format kv '$request_method $uri $status $body_bytes_sent \"$http_range\"';\n"
              << "  access_log " << d << "/logs/access.log kv;\n"
              << "  client_body_temp_path " << d << "/body; proxy_temp_path " << d << "/proxy;\n"
-             << "  fastcgi_temp_path " << d << "/fcgi; uwsgi_temp_path " << d << "/uwsgi; scgi_temp_path " << d << "/scgi;\n"
+             << "  fastcgi_temp_path " << d << "/fcgi; uwsgi_temp_path " << d
+             << "/uwsgi; scgi_temp_path " << d << "/scgi;\n"
              << "  sendfile on; sendfile_max_chunk 64k; keepalive_timeout 5;\n"
              << "  server { listen 127.0.0.1:" << m_port << "; root " << m_root.string() << ";\n";
-        if (!options.limitRate.empty()) conf << "    limit_rate " << options.limitRate << ";\n";
+        if (!options.limitRate.empty())
+            conf << "    limit_rate " << options.limitRate << ";\n";
         conf << options.extraLocations << "  }\n}\n";
         writeFile(m_dir.path() / "nginx.conf", conf.str());
         const pid_t pid = fork();
@@ -77,7 +83,8 @@ Nginx::Nginx(NginxOptions options) : m_root(m_dir.path() / "root") {
                 break;
             }
             int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) break;  // port taken meanwhile: try another
+            if (waitpid(pid, &status, WNOHANG) == pid)
+                break;  // port taken meanwhile: try another
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (m_pid < 0) {
@@ -85,13 +92,16 @@ Nginx::Nginx(NginxOptions options) : m_root(m_dir.path() / "root") {
             waitpid(pid, nullptr, 0);
         }
     }
-    if (m_pid < 0) throw std::runtime_error("nginx did not start: " + readFile(m_dir.path() / "logs/error.log"));
+    if (m_pid < 0)
+        throw std::runtime_error("nginx did not start: " +
+                                 readFile(m_dir.path() / "logs/error.log"));
 }
 
 Nginx::~Nginx() {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
-        if (waitChild(m_pid, 5000) == -1) kill(m_pid, SIGKILL);
+        if (waitChild(m_pid, 5000) == -1)
+            kill(m_pid, SIGKILL);
     }
 }
 
@@ -108,8 +118,10 @@ std::vector<Nginx::Request> Nginx::requests() const {
         Request r;
         fields >> r.method >> r.uri >> r.status >> r.bytesSent;
         const auto quote = line.find('"');
-        if (quote != std::string::npos) r.range = line.substr(quote + 1, line.rfind('"') - quote - 1);
-        if (r.range == "-") r.range.clear();
+        if (quote != std::string::npos)
+            r.range = line.substr(quote + 1, line.rfind('"') - quote - 1);
+        if (r.range == "-")
+            r.range.clear();
         out.push_back(r);
     }
     return out;
@@ -120,7 +132,8 @@ void writeRandomFile(const std::filesystem::path& path, int64_t size, uint32_t s
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     std::vector<uint64_t> block(8192);
     for (int64_t done = 0; done < size;) {
-        for (auto& v : block) v = rng();
+        for (auto& v : block)
+            v = rng();
         const auto n = static_cast<std::streamsize>(std::min<int64_t>(size - done, 8192 * 8));
         out.write(reinterpret_cast<const char*>(block.data()), n);
         done += n;

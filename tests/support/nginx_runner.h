@@ -13,8 +13,8 @@
 namespace kvtest {
 
 struct NginxOptions {
-    std::string limitRate;         // e.g. "2m": per-connection cap, empty for none
-    std::string extraLocations;    // nginx "location" blocks added to the server
+    std::string limitRate;       // e.g. "2m": per-connection cap, empty for none
+    std::string extraLocations;  // nginx "location" blocks added to the server
 };
 
 class Nginx {

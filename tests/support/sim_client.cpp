@@ -103,9 +103,9 @@ void expectFixturesRefused(const std::vector<RefusedFixture>& cases) {
     const std::string fixturePath = (dir.path() / "fixture.json").string();
     for (const auto& c : cases) {
         writeFile(fixturePath, c.fixture);
-        auto result = runProgram(std::string(KV_BIN_DIR) + "/vendor-sim",
-                                 {"--fixture", fixturePath, "--log", (dir.path() / "log.jsonl").string()},
-                                 10000);
+        auto result = runProgram(
+            std::string(KV_BIN_DIR) + "/vendor-sim",
+            {"--fixture", fixturePath, "--log", (dir.path() / "log.jsonl").string()}, 10000);
         EXPECT_EQ(result.exitCode, 2) << c.fixture << "\n" << result.output;
         EXPECT_NE(result.output.find("bad fixture"), std::string::npos) << result.output;
         EXPECT_NE(result.output.find(c.message), std::string::npos) << c.fixture << "\n"

@@ -57,7 +57,8 @@ pid_t spawnChild(const std::string& name, const std::vector<std::string>& args) 
     pid_t pid = fork();
     if (pid == 0) {
         std::vector<char*> raw;
-        for (auto& a : argv) raw.push_back(a.data());
+        for (auto& a : argv)
+            raw.push_back(a.data());
         raw.push_back(nullptr);
         execv("/proc/self/exe", raw.data());
         _exit(127);
@@ -70,8 +71,10 @@ int waitChild(pid_t pid, int timeoutMs) {
     int status = 0;
     while (true) {
         pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) break;
-        if (r < 0) return -1;
+        if (r == pid)
+            break;
+        if (r < 0)
+            return -1;
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -86,7 +89,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                      int timeoutMs) {
     RunResult result;
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return result;
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return result;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
@@ -94,7 +98,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         std::vector<std::string> argv = {program};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> raw;
-        for (auto& a : argv) raw.push_back(a.data());
+        for (auto& a : argv)
+            raw.push_back(a.data());
         raw.push_back(nullptr);
         execv(program.c_str(), raw.data());
         _exit(127);
@@ -106,11 +111,14 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - std::chrono::steady_clock::now())
                         .count();
-        if (left <= 0) break;
+        if (left <= 0)
+            break;
         pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+        if (poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
         ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         result.output.append(buf, static_cast<size_t>(n));
     }
     close(fds[0]);
@@ -136,7 +144,8 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == kvtest::kChildFlag) {
         auto& routines = kvtest::childRoutines();
         auto it = routines.find(argv[2]);
-        if (it == routines.end()) return 126;
+        if (it == routines.end())
+            return 126;
         std::vector<std::string> args(argv + 3, argv + argc);
         return it->second(args);
     }

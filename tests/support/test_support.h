@@ -52,7 +52,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
+        if (const char* old = std::getenv(name))
+            m_old = old;
         value ? setenv(name, value, 1) : unsetenv(name);
     }
     ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
@@ -74,7 +75,8 @@ public:
         }
     }
     ~EnvGuard() {
-        for (const auto& [name, old] : m_saved) setEnv(name.c_str(), old);
+        for (const auto& [name, old] : m_saved)
+            setEnv(name.c_str(), old);
     }
     static void setEnv(const char* name, const std::optional<std::string>& value) {
         if (value)
@@ -96,8 +98,8 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 #define KV_TEST_CHILD_CONCAT2(a, b) a##b
 #define KV_TEST_CHILD_CONCAT(a, b) KV_TEST_CHILD_CONCAT2(a, b)
 // Defines a routine `name` for spawnChild: KV_TEST_CHILD(writer) { ...; return 0; }
-#define KV_TEST_CHILD(name)                                                        \
-    static int kvChildRoutine_##name(const std::vector<std::string>& args);         \
-    static const bool KV_TEST_CHILD_CONCAT(kvChildRegistered_, name) =             \
-        ::kvtest::registerChild(#name, kvChildRoutine_##name);                      \
+#define KV_TEST_CHILD(name)                                                 \
+    static int kvChildRoutine_##name(const std::vector<std::string>& args); \
+    static const bool KV_TEST_CHILD_CONCAT(kvChildRegistered_, name) =      \
+        ::kvtest::registerChild(#name, kvChildRoutine_##name);              \
     static int kvChildRoutine_##name([[maybe_unused]] const std::vector<std::string>& args)

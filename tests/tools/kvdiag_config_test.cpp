@@ -49,7 +49,8 @@ TEST(KvdiagConfig, LoadsFromTheUpdateServiceOverVerifiedHttps) {
     auto r = runWithSim(sim, kBin + "/kvdiag", {"config"}, true);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("  GetDownloaderInfo(Sync)..."), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("  GetDownloaderInfo(Sync, com) return 0"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("  GetDownloaderInfo(Sync, com) return 0"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("  Configure Load From XML! "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("  [SoftWare Id]: 4242"), std::string::npos);
     EXPECT_NE(r.output.find("  [Software Name]: Kestrova Editor (served)"), std::string::npos);
@@ -70,7 +71,8 @@ TEST(KvdiagConfig, UntrustedServerFallsBackToTheSkin) {
     kvtest::VendorSim sim(kFixture);
     auto r = runWithSim(sim, kBin + "/kvdiag", {"config"}, false);
     EXPECT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_NE(r.output.find("  GetDownloaderInfo(Sync, com) return 60"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("  GetDownloaderInfo(Sync, com) return 60"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("  Configure Load From File! "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("  [Software Name]: Kestrova Editor\n"), std::string::npos);
     EXPECT_TRUE(sim.requests().empty()) << "no request got past the TLS handshake";
@@ -92,7 +94,8 @@ TEST(KvdiagConfig, MarkerFileSelectsPlainHttp) {
     fs::copy_file(kBin + "/libkvweblog.so", dir.path() / "libkvweblog.so");
     kvtest::writeFile(dir.path() / "kv_downloader.cfg", "");
     auto r = runWithSim(sim, (dir.path() / "kvdiag").string(), {"config"}, true);
-    EXPECT_NE(r.output.find("  GetDownloaderInfo(Sync, cn) return 0"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("  GetDownloaderInfo(Sync, cn) return 0"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("  Configure Load From XML! "), std::string::npos) << r.output;
     const auto requests = sim.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -110,7 +113,8 @@ TEST(KvdiagConfig, MarkupOnlyMakesNoRequest) {
 TEST(KvdiagEndpoints, ListsEveryService) {
     auto r = kvtest::runProgram(kBin + "/kvdiag", {"endpoints"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.output.find("update https://update.kestrova.example\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("update https://update.kestrova.example\n"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("update-cn https://update.kestrova-cn.example\n"), std::string::npos);
     EXPECT_NE(r.output.find("update-http http://update.kestrova.example\n"), std::string::npos);
     EXPECT_NE(r.output.find("alert https://alert.kestrova.example\n"), std::string::npos);

@@ -32,7 +32,8 @@ void writeSkin(const fs::path& folder, const std::string& downloaderId) {
     fs::create_directories(folder / "configure");
     kvtest::writeFile(folder / "configure" / "configure.xml",
                       "\xEF\xBB\xBF<VerticalLayout name=\"Product_config\">\n"
-                      "<Label name=\"Downloader_id\" text=\"" + downloaderId + "\" />\n</VerticalLayout>\n");
+                      "<Label name=\"Downloader_id\" text=\"" +
+                          downloaderId + "\" />\n</VerticalLayout>\n");
     fs::create_directories(folder / "skin");
     kvtest::writeFile(folder / "skin" / "logo.png", "not really a png");
 }
@@ -55,23 +56,28 @@ TEST(Kvres, ReplacingTheSkinPackageChangesWhatTheInstallerReads) {
     InstallerCopy copy;
     writeSkin(copy.dir.path() / "skin-src", "777");
     const auto zip = copy.dir.path() / "other.zip";
-    ASSERT_EQ(run("kvres", {"pack", (copy.dir.path() / "skin-src").string(), zip.string()}).exitCode, 0);
+    ASSERT_EQ(
+        run("kvres", {"pack", (copy.dir.path() / "skin-src").string(), zip.string()}).exitCode, 0);
     auto replaced = run("kvres", {"replace", copy.exe.string(), "ZIPRES", "138", zip.string()});
     ASSERT_EQ(replaced.exitCode, 0) << replaced.output;
 
     auto diag = run("kvdiag", {"skin", copy.exe.string()});
     EXPECT_NE(diag.output.find("Downloader_id: 777"), std::string::npos) << diag.output;
-    EXPECT_NE(diag.output.find("File version: 1.0.0.1"), std::string::npos) << "other resources stay";
+    EXPECT_NE(diag.output.find("File version: 1.0.0.1"), std::string::npos)
+        << "other resources stay";
     auto started = kvtest::runProgram(copy.exe.string(), {});
     EXPECT_EQ(started.exitCode, 0);
-    EXPECT_NE(started.output.find("Window class: KV_UI_Frame_777"), std::string::npos) << started.output;
+    EXPECT_NE(started.output.find("Window class: KV_UI_Frame_777"), std::string::npos)
+        << started.output;
 
     struct stat st {};
     ASSERT_EQ(::stat(copy.exe.c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IXUSR) << "still a program";
 
     const auto extracted = copy.dir.path() / "extracted.zip";
-    ASSERT_EQ(run("kvres", {"extract", copy.exe.string(), "ZIPRES", "138", extracted.string()}).exitCode, 0);
+    ASSERT_EQ(
+        run("kvres", {"extract", copy.exe.string(), "ZIPRES", "138", extracted.string()}).exitCode,
+        0);
     EXPECT_EQ(kvtest::readFile(extracted), kvtest::readFile(zip));
 }
 

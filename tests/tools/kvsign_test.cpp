@@ -25,7 +25,6 @@ const kvtest::TestPki& pki() {
 // The tests trust the test root the way a run would: through KV_CA_BUNDLE.
 class Kvsign : public ::testing::Test {
 protected:
-
     kvtest::RunResult sign(const kvtest::SigningFiles& signer, const fs::path& in,
                            const fs::path& out, std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {"--key", signer.key.string(), "--cert",

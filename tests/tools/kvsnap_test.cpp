@@ -116,7 +116,8 @@ TEST(Kvsnap, FailuresAreClearAndLeaveNoPicture) {
         {{skin, "skin/main.xml", out, "--select", "title=0"}, 1, "no tab layout \"title\""},
         {{skin, "skin/main.xml", out, "--lang", "broken.xml"}, 1, "is not XML"},
         {{skin, "skin/main.xml", out, "--lang", "nowhere.xml"}, 1, "neither in the package"},
-        {{skin, "skin/main.xml", (s.dir.path() / "no-folder" / "x.png").string()}, 1,
+        {{skin, "skin/main.xml", (s.dir.path() / "no-folder" / "x.png").string()},
+         1,
          "cannot write"},
     };
     for (const auto& c : cases) {

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "test_support.h"
 #include "sim_client.h"
+#include "test_support.h"
 #include "vendor_sim_runner.h"
 
 namespace fs = std::filesystem;

@@ -16,8 +16,8 @@
 #include "Common/install_worker.h"
 #include "Common/side_queries.h"
 #include "RemoteServices.h"
-#include "test_support.h"
 #include "sim_client.h"
+#include "test_support.h"
 #include "vendor_sim_runner.h"
 
 using kvtest::VendorSim;

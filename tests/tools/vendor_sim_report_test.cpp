@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
 #include "sim_client.h"
+#include "test_support.h"
 #include "vendor_sim_runner.h"
 
 using kvtest::VendorSim;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
 #include "sim_client.h"
+#include "test_support.h"
 #include "vendor_sim_runner.h"
 
 namespace fs = std::filesystem;
@@ -260,7 +260,8 @@ TEST(VendorSim, OnlyClientsTrustingThisRunsCaGetThrough) {
         {"https://update.kestrova.test" + kQuery, sim.caBundle(), CURLE_PEER_FAILED_VERIFICATION},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(fetch(sim, {.url = c.url, .caFile = c.caFile}).code, c.code) << c.url << " with " << c.caFile;
+        EXPECT_EQ(fetch(sim, {.url = c.url, .caFile = c.caFile}).code, c.code)
+            << c.url << " with " << c.caFile;
 }
 
 TEST(VendorSim, FixtureHostsReplaceTheDefaultsAndJoinTheCertificate) {

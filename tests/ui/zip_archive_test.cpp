@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+
 #include <string>
 
 #include "ui/ZipArchive.h"
@@ -22,13 +23,19 @@ TEST(ZipArchive, FindsEntriesIgnoringCaseAndSeparators) {
         const char* name;
         bool found;
     } cases[] = {
-        {"configure\\configure.xml", true}, {"configure/configure.xml", true},
-        {"CONFIGURE\\Configure.XML", true}, {"skin\\btn_Start_now.png", true},
-        {"skin\\\\Combo_over.png", true},   {"./skin/combo_over.png", true},
-        {"skin/anima", false},              {"skin/anima/", false},
-        {"skin/missing.png", false},        {"", false},
+        {"configure\\configure.xml", true},
+        {"configure/configure.xml", true},
+        {"CONFIGURE\\Configure.XML", true},
+        {"skin\\btn_Start_now.png", true},
+        {"skin\\\\Combo_over.png", true},
+        {"./skin/combo_over.png", true},
+        {"skin/anima", false},
+        {"skin/anima/", false},
+        {"skin/missing.png", false},
+        {"", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(archive->Contains(c.name), c.found) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(archive->Contains(c.name), c.found) << c.name;
     EXPECT_EQ(archive->EntryNames().size(), 3u) << "folder entries are not files";
 
     std::vector<uint8_t> out;
@@ -54,7 +61,8 @@ TEST(ZipArchive, TruncatedArchiveNeverCrashes) {
     for (size_t cut = 0; cut < bytes.size(); cut += 7) {
         std::vector<uint8_t> part(bytes.begin(), bytes.begin() + static_cast<long>(cut));
         auto archive = ui::ZipArchive::OpenFromMemory(part);
-        if (!archive) continue;
+        if (!archive)
+            continue;
         std::vector<uint8_t> out;
         if (archive->Unzip("a.txt", out)) {
             EXPECT_EQ(out.size(), kLongText.size());

@@ -9,10 +9,10 @@ namespace ui {
 bool Option::SetAttribute(std::string_view name, std::string_view value) {
     const std::string n = ToLower(name);
     ImageRef* image = n == "selectedimage"           ? &m_selectedImage
-                       : n == "selectedhotimage"      ? &m_selectedHotImage
-                       : n == "selectedpushedimage"   ? &m_selectedPushedImage
-                       : n == "selecteddisabledimage" ? &m_selectedDisabledImage
-                                                      : nullptr;
+                      : n == "selectedhotimage"      ? &m_selectedHotImage
+                      : n == "selectedpushedimage"   ? &m_selectedPushedImage
+                      : n == "selecteddisabledimage" ? &m_selectedDisabledImage
+                                                     : nullptr;
     if (image) {
         ParseImageAttribute(name, value, *image);
     } else if (n == "selected") {

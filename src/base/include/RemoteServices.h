@@ -17,15 +17,20 @@ inline constexpr std::string_view kUpdateService = "update";            // inter
 inline constexpr std::string_view kUpdateServiceChina = "update-cn";    // China, HTTPS
 inline constexpr std::string_view kUpdateServicePlain = "update-http";  // international, plain HTTP
 inline constexpr std::string_view kUpdateServiceChinaPlain = "update-cn-http";  // China, plain HTTP
-inline constexpr std::string_view kAlertService = "alert";  // exception reports
+inline constexpr std::string_view kAlertService = "alert";                      // exception reports
 // Usage reporting (the reporting library and the event reporter).
-inline constexpr std::string_view kGa4Collection = "ga4";     // GA4 hits, HTTPS, /g/collect
-inline constexpr std::string_view kUaCollection = "ua";       // Universal Analytics, plain HTTP, /collect
-inline constexpr std::string_view kAnalyticsCollector = "collector";           // JSON reports, /collect
-inline constexpr std::string_view kAnalyticsTestCollector = "collector-test";  // the same, /collector
-inline constexpr std::string_view kUserLogService = "userlog";  // default base of the user-log service
-inline constexpr std::string_view kVendorWebSite = "website";   // plain HTTP; names the user-log base
-inline constexpr std::string_view kGeolocation = "geolocation";  // public IP geolocation, plain HTTP, /csv
+inline constexpr std::string_view kGa4Collection = "ga4";  // GA4 hits, HTTPS, /g/collect
+inline constexpr std::string_view kUaCollection =
+    "ua";  // Universal Analytics, plain HTTP, /collect
+inline constexpr std::string_view kAnalyticsCollector = "collector";  // JSON reports, /collect
+inline constexpr std::string_view kAnalyticsTestCollector =
+    "collector-test";  // the same, /collector
+inline constexpr std::string_view kUserLogService =
+    "userlog";  // default base of the user-log service
+inline constexpr std::string_view kVendorWebSite =
+    "website";  // plain HTTP; names the user-log base
+inline constexpr std::string_view kGeolocation =
+    "geolocation";  // public IP geolocation, plain HTTP, /csv
 inline constexpr std::string_view kFeedbackService = "feedback";  // feedback tickets, HTTPS
 
 const std::vector<RemoteService>& remoteServices();

@@ -24,7 +24,8 @@ struct DownloadDirectory {
 // name of the download, made or checked before anything is written into it: a folder that is a
 // link, or owned or writable by someone else, is replaced by a fresh private one
 // (platform::privateFolder). `folder` is empty when no private folder could be had.
-DownloadDirectory MakeDownloadDirectory(const std::string& softwareName, const std::string& extraDownloadUrl);
+DownloadDirectory MakeDownloadDirectory(const std::string& softwareName,
+                                        const std::string& extraDownloadUrl);
 
 // Creates the program log `file` (new, not through a link) and points the logger at it. False
 // (the log stays on standard output only) when the file cannot be made.

@@ -19,7 +19,7 @@ class CConfigure;
 
 // Private window messages the worker and the message box post.
 inline constexpr int kWmUser = 0x400;
-inline constexpr int kMsgInstallEnded = kWmUser + 2;        // the worker ended (stage is 1)
+inline constexpr int kMsgInstallEnded = kWmUser + 2;           // the worker ended (stage is 1)
 inline constexpr int kMsgDeleteDownloadedSetup = kWmUser + 4;  // after message kinds 6 and 7
 
 // Message kinds of ShowMessageBox (the texts come from the language file's message page).
@@ -28,10 +28,10 @@ enum EnumMsgType {
     kMsgCancelQuestion = 2,
     kMsgAppRunning = 3,
     kMsgPathError = 4,
-    kMsgSetupTimeout = 6,   // InstallRunTimeOut texts
-    kMsgVerifyFailed = 7,   // MD5Fail texts
-    kMsgUrlFailed = 8,      // UrlFail texts
-    kMsgInternetFailed = 9, // InternetFail texts
+    kMsgSetupTimeout = 6,    // InstallRunTimeOut texts
+    kMsgVerifyFailed = 7,    // MD5Fail texts
+    kMsgUrlFailed = 8,       // UrlFail texts
+    kMsgInternetFailed = 9,  // InternetFail texts
     kMsgInternetTimeout = 10,
     kMsgNoSpace = 11,
 };

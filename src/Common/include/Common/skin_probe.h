@@ -30,10 +30,10 @@ std::optional<std::string> FindDownloaderIdText(std::string_view configureXml);
 std::string WindowClassName(std::string_view downloaderId);
 
 struct SkinProbe {
-    bool packageFound = false;       // the resource exists, is not empty and opens as a ZIP
-    bool configureFound = false;     // configure\configure.xml unpacked
+    bool packageFound = false;    // the resource exists, is not empty and opens as a ZIP
+    bool configureFound = false;  // configure\configure.xml unpacked
     std::optional<std::string> downloaderId;
-    std::string windowClassName;     // empty when there is no id
+    std::string windowClassName;          // empty when there is no id
     std::vector<std::string> entryNames;  // the package's files, as stored
 };
 

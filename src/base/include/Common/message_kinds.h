@@ -7,7 +7,7 @@
 enum class MessageIcon { Unchanged, Help, Exclamation, FromMarkup };
 
 struct MessageKindTexts {
-    std::string_view use;          // what the kind is for, for logs and the console
+    std::string_view use;  // what the kind is for, for logs and the console
     MessageIcon icon = MessageIcon::Unchanged;
     std::string_view describeKey;  // "msg_describe"; empty: an empty text
     std::string_view questionKey;  // "msg_question"

@@ -23,14 +23,16 @@ struct UnattendedOptions {
 bool IsUnattendedCommand(const std::vector<std::string>& args);
 
 // nullopt with `error` set for an unknown option or a bad value.
-std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::string>& args, std::string& error);
+std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::string>& args,
+                                                        std::string& error);
 
 // Exit status: 0 installed (or, for a product that is not a setup program, downloaded);
 // 1 the install failed; 2 the program cannot install (no skin package, bad arguments);
 // 3 another copy for the same product is running.
 // `inspect`, when given, sees the presenter once the run is over (tests read its controls).
 class ConsolePresenter;
-int RunUnattended(const UnattendedOptions& options, const platform::ResourceTable& resources, std::ostream& out,
+int RunUnattended(const UnattendedOptions& options, const platform::ResourceTable& resources,
+                  std::ostream& out,
                   const std::function<void(const ConsolePresenter&)>& inspect = {});
 
 inline constexpr const char* kUnattendedUsage =
