@@ -19,6 +19,7 @@
 
 #include "Logging.h"
 #include "SpawnInternal.h"
+#include "TextUtil.h"
 
 extern char** environ;
 
@@ -165,12 +166,7 @@ std::string systemctlProgram() {
 }
 
 std::string_view firstLine(std::string_view text) {
-    text = text.substr(0, text.find('\n'));
-    size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    size_t last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
+    return trimBlanks(text.substr(0, text.find('\n')));
 }
 
 }  // namespace

@@ -4,18 +4,11 @@
 #include <filesystem>
 
 #include "Logging.h"
+#include "TextUtil.h"
 
 namespace {
 
 constexpr const char* kSystemCaFolder = "/etc/ssl/certs";
-
-std::string trim(std::string_view s) {
-    const auto begin = s.find_first_not_of(" \t\r\n");
-    if (begin == std::string_view::npos)
-        return {};
-    const auto end = s.find_last_not_of(" \t\r\n");
-    return std::string(s.substr(begin, end - begin + 1));
-}
 
 }  // namespace
 
@@ -23,7 +16,7 @@ std::vector<std::string> parseConnectToRules(std::string_view text) {
     std::vector<std::string> rules;
     while (!text.empty()) {
         const auto semicolon = text.find(';');
-        std::string rule = trim(text.substr(0, semicolon));
+        std::string rule(trimBlanks(text.substr(0, semicolon)));
         if (!rule.empty())
             rules.push_back(std::move(rule));
         if (semicolon == std::string_view::npos)

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
+#include <variant>
 
 #include "CLibcurlTool.h"
 #include "FuntionImpl.h"
@@ -41,6 +43,154 @@ void addCandidate(std::vector<std::string>& list, const std::string& url) {
 }
 
 }  // namespace
+
+// How the update service's text becomes a field's value. The configure.xml labels come with our
+// own skin package and are taken as written; the reply is the vendor's XML, whose formatting can
+// wrap an address or a file name over lines, and whose name must fit the uninstall key.
+enum class CConfigure::ReplyNormal {
+    kAsIs,
+    kNoLineBreaks,  // Download_url, Extra_download_url, Process_name
+    kNameLength,    // Software_name: at most kSoftwareNameMaxChars code points
+};
+
+// What a reply's value must be for the reply to be used at all: the name and the version end up
+// in file names and in the setup's command line, the process name is joined to the install
+// folder and started from there.
+enum class CConfigure::ReplyGuard {
+    kNone,
+    kCommandLinePiece,  // a piece of the setup's command line in quotes
+    kVersion,           // as above, and a file name piece: no separators
+    kInsideFolder,      // a name below the install folder: not absolute, no ".."
+};
+
+struct CConfigure::Field {
+    std::string_view name;  // element of the reply, label of configure.xml
+    std::variant<int CConfigure::*, int64_t CConfigure::*, std::string CConfigure::*> member;
+    std::string_view title;  // printContent's title; empty: not printed
+    int labelOrder;          // place in the markup reader's walk; 0: not a label it reads
+    bool fromReply;
+    ReplyNormal normal;
+    ReplyGuard guard;
+};
+
+using ReplyNormal = CConfigure::ReplyNormal;
+using ReplyGuard = CConfigure::ReplyGuard;
+
+// In printContent's order; the markup reader walks the labels in labelOrder (the log names a
+// missing label in that order). Downloader_type comes from the reply only (the markup reader sets
+// it to 1); Language_id from the labels only.
+const CConfigure::Field CConfigure::kFields[] = {
+    // clang-format off
+    {"Filesize",           &CConfigure::Filesize,           "[File ContentLength]",  5, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Downloader_id",      &CConfigure::Downloader_id,      "[Downloader Id]",       1, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Software_id",        &CConfigure::Software_id,        "[SoftWare Id]",         2, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Site_id",            &CConfigure::Site_id,            "[Site Id]",             3, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Language_id",        &CConfigure::Language_id,        "[Language Id]",         4, false, ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Software_name",      &CConfigure::Software_name,      "[Software Name]",       6, true,  ReplyNormal::kNameLength,   ReplyGuard::kCommandLinePiece},
+    {"Software_version",   &CConfigure::Software_version,   "[Software Version]",    7, true,  ReplyNormal::kAsIs,         ReplyGuard::kVersion},
+    {"Download_url",       &CConfigure::Download_url,       "[Remote Path]",        10, true,  ReplyNormal::kNoLineBreaks, ReplyGuard::kNone},
+    {"Md5",                &CConfigure::Md5,                "[MD5 String]",         14, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Process_name",       &CConfigure::Process_name,       "[Process Name]",        8, true,  ReplyNormal::kNoLineBreaks, ReplyGuard::kInsideFolder},
+    {"Install_url",        &CConfigure::Install_url,        "[Install Url]",         9, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Banner_url",         &CConfigure::Banner_url,         "[Banner Url]",         12, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Licensefile_url",    &CConfigure::Licensefile_url,    "[Licensefile Url]",    13, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Extra_download_url", &CConfigure::Extra_download_url, "[Extra Download Url]", 11, true,  ReplyNormal::kNoLineBreaks, ReplyGuard::kNone},
+    {"Cnet_download_url",  &CConfigure::Cnet_download_url,  "[Cnet Download Url]",  16, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Md5_extra",          &CConfigure::Md5_extra,          "[MD5 Extra String]",   15, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    {"Downloader_type",    &CConfigure::Downloader_type,    "",                      0, true,  ReplyNormal::kAsIs,         ReplyGuard::kNone},
+    // clang-format on
+};
+
+namespace {
+
+const CConfigure::Field* findField(std::string_view name) {
+    for (const auto& field : CConfigure::kFields) {
+        if (field.name == name)
+            return &field;
+    }
+    return nullptr;
+}
+
+std::vector<const CConfigure::Field*> labelsInReadingOrder() {
+    std::vector<const CConfigure::Field*> labels;
+    for (const auto& field : CConfigure::kFields) {
+        if (field.labelOrder > 0)
+            labels.push_back(&field);
+    }
+    std::sort(labels.begin(), labels.end(),
+              [](const auto* a, const auto* b) { return a->labelOrder < b->labelOrder; });
+    return labels;
+}
+
+std::string normaliseReplyText(ReplyNormal normal, const std::string& text) {
+    switch (normal) {
+        case ReplyNormal::kNoLineBreaks:
+            return removeLineBreaks(text);
+        case ReplyNormal::kNameLength:
+            return truncateToCodePoints(text, kSoftwareNameMaxChars);
+        case ReplyNormal::kAsIs:
+            break;
+    }
+    return text;
+}
+
+// Whether `text` names something at or below the folder it is joined to: a leading separator
+// would replace the folder, a ".." step would leave it.
+bool staysInsideFolder(std::string_view text) {
+    const std::string name = removeLineBreaks(text);
+    if (!name.empty() && (name.front() == '/' || name.front() == '\\'))
+        return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("/\\", start);
+        if (end == std::string::npos)
+            end = name.size();
+        if (name.compare(start, end - start, "..") == 0)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool passesReplyGuard(ReplyGuard guard, const std::string& text) {
+    switch (guard) {
+        case ReplyGuard::kCommandLinePiece:
+            return isSafeCommandLinePiece(text);
+        case ReplyGuard::kVersion:
+            return isSafeCommandLinePiece(text) && text.find_first_of("/\\") == std::string::npos;
+        case ReplyGuard::kInsideFolder:
+            return staysInsideFolder(text);
+        case ReplyGuard::kNone:
+            break;
+    }
+    return true;
+}
+
+}  // namespace
+
+void CConfigure::setField(const Field& field, const std::string& text) {
+    if (const auto* number = std::get_if<int CConfigure::*>(&field.member)) {
+        const int value = parseDecimalInt(text);
+        if (*number == &CConfigure::Site_id)
+            setSiteId(value);
+        else
+            this->*(*number) = value;
+    } else if (const auto* wide = std::get_if<int64_t CConfigure::*>(&field.member)) {
+        this->*(*wide) = parseDecimalInt64(text);
+    } else {
+        this->*std::get<std::string CConfigure::*>(field.member) = text;
+    }
+}
+
+std::string CConfigure::fieldText(const Field& field) const {
+    return std::visit(
+        [this](auto member) {
+            std::ostringstream out;
+            out << this->*member;
+            return out.str();
+        },
+        field.member);
+}
 
 CConfigure::CConfigure(int downloaderId, int languageId, int siteId)
     : is64BitSystem(FuntionImpl::IsWow64),
@@ -113,55 +263,20 @@ int CConfigure::parseDownloadInfoXml() {
         loadState = kNotLoaded;
         return 0;
     }
-    // The name and version end up in file names and in the setup's command line: a reply
-    // that would break out of either is not used at all.
+    // Checked before anything is taken, so a refused reply leaves every field as it was.
     for (const auto* e = doc.RootElement()->FirstChildElement(); e; e = e->NextSiblingElement()) {
-        const std::string_view name = e->Name();
-        if (name != "Software_name" && name != "Software_version")
-            continue;
+        const Field* field = findField(e->Name());
         const std::string text = elementText(e);
-        if (!isSafeCommandLinePiece(text) ||
-            (name == "Software_version" && text.find_first_of("/\\") != std::string::npos)) {
-            LOG(INFO) << " Downloader info reply refused: unusable " << name << ": " << text;
+        if (field && field->fromReply && !passesReplyGuard(field->guard, text)) {
+            LOG(INFO) << " Downloader info reply refused: unusable " << field->name << ": " << text;
             loadState = kNotLoaded;
             return 0;
         }
     }
     for (const auto* e = doc.RootElement()->FirstChildElement(); e; e = e->NextSiblingElement()) {
-        const std::string_view name = e->Name();
-        const std::string text = elementText(e);
-        if (name == "Downloader_id")
-            Downloader_id = parseDecimalInt(text);
-        else if (name == "Software_id")
-            Software_id = parseDecimalInt(text);
-        else if (name == "Site_id")
-            setSiteId(parseDecimalInt(text));
-        else if (name == "Downloader_type")
-            Downloader_type = parseDecimalInt(text);
-        else if (name == "Filesize")
-            Filesize = parseDecimalInt64(text);
-        else if (name == "Software_name")
-            Software_name = truncateToCodePoints(text, kSoftwareNameMaxChars);
-        else if (name == "Software_version")
-            Software_version = text;
-        else if (name == "Download_url")
-            Download_url = removeLineBreaks(text);
-        else if (name == "Md5")
-            Md5 = text;
-        else if (name == "Process_name")
-            Process_name = removeLineBreaks(text);
-        else if (name == "Install_url")
-            Install_url = text;
-        else if (name == "Banner_url")
-            Banner_url = text;
-        else if (name == "Licensefile_url")
-            Licensefile_url = text;
-        else if (name == "Extra_download_url")
-            Extra_download_url = removeLineBreaks(text);
-        else if (name == "Md5_extra")
-            Md5_extra = text;
-        else if (name == "Cnet_download_url")
-            Cnet_download_url = text;
+        const Field* field = findField(e->Name());
+        if (field && field->fromReply)
+            setField(*field, normaliseReplyText(field->normal, elementText(e)));
     }
     loadState = kLoaded;
     loadSource = kFromServer;
@@ -171,20 +286,9 @@ int CConfigure::parseDownloadInfoXml() {
 }
 
 int CConfigure::loadFromMarkup(const NamedTextLookup& labels) {
-    Filesize = 0;
-    Software_id = 0;
     loadState = kNotLoaded;
     loadSource = kFromNothing;
-    Software_name.clear();
-    Software_version.clear();
-    Download_url.clear();
-    Md5.clear();
-    Process_name.clear();
-    Install_url.clear();
-    Banner_url.clear();
-    Licensefile_url.clear();
     candidateUrls.clear();
-
     auto text = [&](std::string_view name) {
         std::optional<std::string> value = labels ? labels(name) : std::nullopt;
         if (!value) {
@@ -193,22 +297,10 @@ int CConfigure::loadFromMarkup(const NamedTextLookup& labels) {
         }
         return sanitizeUtf8(*value);
     };
-    Downloader_id = parseDecimalInt(text("Downloader_id"));
-    Software_id = parseDecimalInt(text("Software_id"));
-    setSiteId(parseDecimalInt(text("Site_id")));
-    Language_id = parseDecimalInt(text("Language_id"));
-    Filesize = parseDecimalInt64(text("Filesize"));
-    Software_name = text("Software_name");
-    Software_version = text("Software_version");
-    Process_name = text("Process_name");
-    Install_url = text("Install_url");
-    Download_url = text("Download_url");
-    Extra_download_url = text("Extra_download_url");
-    Banner_url = text("Banner_url");
-    Licensefile_url = text("Licensefile_url");
-    Md5 = text("Md5");
-    Md5_extra = text("Md5_extra");
-    Cnet_download_url = text("Cnet_download_url");
+    // Every label field is set, a missing one to its empty value: nothing of an earlier load
+    // survives the reset.
+    for (const Field* field : labelsInReadingOrder())
+        setField(*field, text(field->name));
 
     loadState = kLoaded;
     loadSource = kFromMarkup;
@@ -225,22 +317,10 @@ void CConfigure::printContent() const {
         LOG(INFO) << " Configure Load From XML! ";
     else
         LOG(INFO) << " Configure Load From Nothing! ";
-    LOG(INFO) << " [File ContentLength]: " << Filesize;
-    LOG(INFO) << " [Downloader Id]: " << Downloader_id;
-    LOG(INFO) << " [SoftWare Id]: " << Software_id;
-    LOG(INFO) << " [Site Id]: " << Site_id;
-    LOG(INFO) << " [Language Id]: " << Language_id;
-    LOG(INFO) << " [Software Name]: " << Software_name;
-    LOG(INFO) << " [Software Version]: " << Software_version;
-    LOG(INFO) << " [Remote Path]: " << Download_url;
-    LOG(INFO) << " [MD5 String]: " << Md5;
-    LOG(INFO) << " [Process Name]: " << Process_name;
-    LOG(INFO) << " [Install Url]: " << Install_url;
-    LOG(INFO) << " [Banner Url]: " << Banner_url;
-    LOG(INFO) << " [Licensefile Url]: " << Licensefile_url;
-    LOG(INFO) << " [Extra Download Url]: " << Extra_download_url;
-    LOG(INFO) << " [Cnet Download Url]: " << Cnet_download_url;
-    LOG(INFO) << " [MD5 Extra String]: " << Md5_extra;
+    for (const Field& field : kFields) {
+        if (!field.title.empty())
+            LOG(INFO) << " " << field.title << ": " << fieldText(field);
+    }
 }
 
 std::string CConfigure::extractDownloadUrl(std::string_view reply) {

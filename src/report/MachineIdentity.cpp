@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "TextUtil.h"
 #include "platform/Network.h"
 #include "platform/System.h"
 
@@ -123,14 +124,10 @@ std::string sessionIdFromGuid(std::string_view guid) {
                 return {};
             continue;
         }
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        if (!hex)
+        if (hexDigitValue(c) < 0)
             return {};
         const bool thirdGroup = i >= 14 && i < 18;
-        if (thirdGroup)
-            id.push_back(c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c);
-        else
-            id.push_back(c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c);
+        id.push_back(thirdGroup ? asciiLower(c) : asciiUpper(c));
     }
     return id;
 }

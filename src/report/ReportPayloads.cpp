@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "TextUtil.h"
 #include "report/MachineIdentity.h"
 
 namespace weblog {
@@ -26,14 +27,6 @@ void appendEscaped(std::string& out, unsigned char c, const char* hexDigits) {
 
 constexpr const char* kLowerHex = "0123456789abcdef";
 constexpr const char* kUpperHex = "0123456789ABCDEF";
-
-std::string trimmed(std::string_view s) {
-    const auto begin = s.find_first_not_of(" \t\r\n");
-    if (begin == std::string_view::npos)
-        return {};
-    const auto end = s.find_last_not_of(" \t\r\n");
-    return std::string(s.substr(begin, end - begin + 1));
-}
 
 }  // namespace
 
@@ -116,7 +109,7 @@ int uaResult(bool performed, long status, std::string_view body) {
 }
 
 std::string acceptServiceBase(std::string_view answer, const std::string& defaultBase) {
-    const std::string base = trimmed(answer);
+    const std::string base(trimBlanks(answer));
     const bool http = base.rfind("http://", 0) == 0 || base.rfind("https://", 0) == 0;
     if (!http)
         return defaultBase;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "Common/skin_labels.h"
@@ -134,6 +136,12 @@ TEST(ReplyParser, ANameOrVersionThatWouldBreakOutRefusesTheReply) {
         "<Software_version>../../etc</Software_version>",
         "<Software_version>2.4\\..\\x</Software_version>",
         "<Software_version>2.4\"1</Software_version>",
+        // The product is started from the install folder by this name: it may not leave it.
+        "<Process_name>/usr/bin/xterm</Process_name>",
+        "<Process_name>\\bin\\sh</Process_name>",
+        "<Process_name>../../bin/sh</Process_name>",
+        "<Process_name>Editor/..\\..\\sh</Process_name>",
+        "<Process_name>.\n./x</Process_name>",
     };
     for (const auto& element : cases) {
         CConfigure cfg(253, 1033, 55);
@@ -145,8 +153,10 @@ TEST(ReplyParser, ANameOrVersionThatWouldBreakOutRefusesTheReply) {
     CConfigure cfg(253, 1033, 55);
     cfg.keepDownloaderElement(
         reply("<Software_name>Kestrova Editor "
-              "(x64)</Software_name><Software_version>2.4.1.0</Software_version>"));
+              "(x64)</Software_name><Software_version>2.4.1.0</Software_version>"
+              "<Process_name>bin\\Editor..exe</Process_name>"));
     EXPECT_EQ(cfg.parseDownloadInfoXml(), 1);
+    EXPECT_EQ(cfg.Process_name, "bin\\Editor..exe") << "a subfolder of the install folder is fine";
 }
 
 TEST(ReplyParser, NamesAreCutAndTextIsMadeValid) {
@@ -244,23 +254,132 @@ TEST(HasDownloaderCfg, LooksBesideTheProgramOnly) {
     EXPECT_FALSE(HasDownloaderCfg(dir.path() / "sub" / "kvdownloader"));
 }
 
-TEST(PrintContent, LogsEveryFieldUnderItsTitle) {
+// Every element lands in its own field, and the reply's normalising applies to its fields only:
+// the labels of the skin package are taken as written.
+TEST(ConfigFields, EachSourceFillsEachFieldItsWay) {
+    const std::string longName(300, 'n');
+    const std::map<std::string, std::string> values = {
+        {"Downloader_id", "301"},
+        {"Software_id", "302"},
+        {"Site_id", "303"},
+        {"Language_id", "304"},
+        {"Downloader_type", "2"},
+        {"Filesize", "305"},
+        {"Software_name", longName},
+        {"Software_version", "3.0.6"},
+        {"Download_url", "https://a.example/\r\nd.exe"},
+        {"Md5", "md5"},
+        {"Process_name", "p\n.exe"},
+        {"Install_url", "https://a.example/i"},
+        {"Banner_url", "https://a.example/b"},
+        {"Licensefile_url", "https://a.example/l"},
+        {"Extra_download_url", "https://a.example/\ne.exe"},
+        {"Md5_extra", "md5x"},
+        {"Cnet_download_url", "https://a.example/c"},
+    };
+    std::string elements;
+    for (const auto& [name, value] : values)
+        elements += "<" + name + ">" + value + "</" + name + ">";
+    CConfigure server(1, 1, 1);
+    server.keepDownloaderElement(reply(elements));
+    ASSERT_EQ(server.parseDownloadInfoXml(), 1);
+    CConfigure markup(1, 1, 1);
+    markup.loadFromMarkup(LabelLookup(values));
+
+    struct Expected {
+        std::string fromServer;
+        std::string fromMarkup;
+    };
+    const std::map<std::string, Expected> fields = {
+        {"Downloader_id",
+         {std::to_string(server.Downloader_id), std::to_string(markup.Downloader_id)}},
+        {"Software_id", {std::to_string(server.Software_id), std::to_string(markup.Software_id)}},
+        {"Site_id", {std::to_string(server.siteId()), std::to_string(markup.siteId())}},
+        {"Language_id", {std::to_string(server.Language_id), std::to_string(markup.Language_id)}},
+        {"Downloader_type",
+         {std::to_string(server.Downloader_type), std::to_string(markup.Downloader_type)}},
+        {"Filesize", {std::to_string(server.Filesize), std::to_string(markup.Filesize)}},
+        {"Software_name", {server.Software_name, markup.Software_name}},
+        {"Software_version", {server.Software_version, markup.Software_version}},
+        {"Download_url", {server.Download_url, markup.Download_url}},
+        {"Md5", {server.Md5, markup.Md5}},
+        {"Process_name", {server.Process_name, markup.Process_name}},
+        {"Install_url", {server.Install_url, markup.Install_url}},
+        {"Banner_url", {server.Banner_url, markup.Banner_url}},
+        {"Licensefile_url", {server.Licensefile_url, markup.Licensefile_url}},
+        {"Extra_download_url", {server.Extra_download_url, markup.Extra_download_url}},
+        {"Md5_extra", {server.Md5_extra, markup.Md5_extra}},
+        {"Cnet_download_url", {server.Cnet_download_url, markup.Cnet_download_url}},
+    };
+    const std::map<std::string, Expected> different = {
+        {"Language_id", {"1", "304"}},    // a label only
+        {"Downloader_type", {"2", "1"}},  // the markup reader's own choice
+        {"Software_name", {std::string(259, 'n'), longName}},
+        {"Download_url", {"https://a.example/d.exe", values.at("Download_url")}},
+        {"Process_name", {"p.exe", values.at("Process_name")}},
+        {"Extra_download_url", {"https://a.example/e.exe", values.at("Extra_download_url")}},
+    };
+    for (const auto& [name, got] : fields) {
+        const auto special = different.find(name);
+        const Expected want = special != different.end()
+                                  ? special->second
+                                  : Expected{values.at(name), values.at(name)};
+        EXPECT_EQ(got.fromServer, want.fromServer) << name;
+        EXPECT_EQ(got.fromMarkup, want.fromMarkup) << name;
+    }
+}
+
+std::vector<std::string> loggedLines(const std::function<void()>& write) {
     kvtest::TempDir dir;
     const auto log = dir.path() / "config.log";
-    CConfigure cfg(253, 1033, 55);
-    cfg.loadFromMarkup(LabelLookup(skinLabels()));
     kvlog::configureLogging(log);
-    cfg.printContent();
+    write();
     kvlog::configureLogging();
-    const std::string text = kvtest::readFile(log);
-    for (const char* line : {"  Configure Load From File! ", "  [File ContentLength]: 123456",
-                             "  [Downloader Id]: 253", "  [SoftWare Id]: 1201", "  [Site Id]: 55",
-                             "  [Language Id]: 1033", "  [Software Name]: Kestrova Editor",
-                             "  [Remote Path]: https://download.kestrova.example/e.exe",
-                             "  [MD5 String]: 00ff", "  [Process Name]: KestrovaEditor.exe",
-                             "  [Extra Download Url]: https://dl.kestrova.example/e.exe",
-                             "  [Cnet Download Url]: ", "  [MD5 Extra String]: "})
-        EXPECT_NE(text.find(line), std::string::npos) << line;
+    std::vector<std::string> lines;
+    std::istringstream in(kvtest::readFile(log));
+    for (std::string line; std::getline(in, line);) {
+        const size_t message = line.find(") ");
+        if (message != std::string::npos)
+            lines.push_back(line.substr(message + 2));
+    }
+    return lines;
+}
+
+// Operators compare these logs across versions: the lines and their order stay.
+TEST(ConfigFields, LogLinesKeepTheirOrder) {
+    CConfigure cfg(253, 1033, 55);
+    const auto missing = loggedLines([&] { cfg.loadFromMarkup(LabelLookup({})); });
+    const std::vector<std::string> labels = {
+        "Downloader_id",      "Software_id",      "Site_id",         "Language_id", "Filesize",
+        "Software_name",      "Software_version", "Process_name",    "Install_url", "Download_url",
+        "Extra_download_url", "Banner_url",       "Licensefile_url", "Md5",         "Md5_extra",
+        "Cnet_download_url"};
+    ASSERT_EQ(missing.size(), labels.size());
+    for (size_t i = 0; i < labels.size(); ++i)
+        EXPECT_EQ(missing[i], " configure.xml has no label " + labels[i]);
+
+    cfg.loadFromMarkup(LabelLookup(skinLabels()));
+    const auto printed = loggedLines([&] { cfg.printContent(); });
+    const std::vector<std::string> expected = {
+        " Configure Load From File! ",
+        " [File ContentLength]: 123456",
+        " [Downloader Id]: 253",
+        " [SoftWare Id]: 1201",
+        " [Site Id]: 55",
+        " [Language Id]: 1033",
+        " [Software Name]: Kestrova Editor",
+        " [Software Version]: ",
+        " [Remote Path]: https://download.kestrova.example/e.exe",
+        " [MD5 String]: 00ff",
+        " [Process Name]: KestrovaEditor.exe",
+        " [Install Url]: ",
+        " [Banner Url]: ",
+        " [Licensefile Url]: ",
+        " [Extra Download Url]: https://dl.kestrova.example/e.exe",
+        " [Cnet Download Url]: ",
+        " [MD5 Extra String]: ",
+    };
+    EXPECT_EQ(printed, expected);
 }
 
 // The query's time is reported whatever the outcome; a refused connection keeps the test fast.

@@ -45,7 +45,8 @@ public:
     int getDownloadInfoXml(bool sync);
 
     // Fills the fields from the kept reply. 1 on success; 0 (and load state 1, so the markup
-    // reader runs) when there is no reply or it does not parse.
+    // reader runs) when there is no reply, it does not parse, or a name, version or process
+    // name in it is unusable (then no field changes).
     int parseDownloadInfoXml();
 
     // Fills the fields from the configure.xml labels. Always 1; a missing label reads as empty.
@@ -92,8 +93,17 @@ public:
     std::string Cnet_download_url;
     std::string rawReply;  // the last <Downloader> element received; empty when none
 
+    // The fields the two readers fill and printContent logs: name, member, title, and how the
+    // reply's text is normalised and checked. For this class's own walks.
+    enum class ReplyNormal;
+    enum class ReplyGuard;
+    struct Field;
+    static const Field kFields[];
+
 private:
     void setSiteId(int value);
+    void setField(const Field& field, const std::string& text);
+    std::string fieldText(const Field& field) const;
     mutable std::mutex m_siteIdMutex;
 };
 

@@ -1,0 +1,30 @@
+# Builds the layer probes of tests/CMakeLists.txt: each "own" probe must build, each "up" probe
+# must fail because its header does not resolve. Run as
+#   cmake -DBUILD_DIR=... -DOWN=a,b -DUP=target=header,... -P check_layers.cmake
+string(REPLACE "," ";" OWN "${OWN}")
+string(REPLACE "," ";" UP "${UP}")
+set(failures "")
+foreach(target IN LISTS OWN)
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target ${target}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out TIMEOUT 120)
+  if(NOT rc EQUAL 0)
+    string(APPEND failures "${target} should build:\n${out}\n")
+  endif()
+endforeach()
+foreach(pair IN LISTS UP)
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 target)
+  list(GET pair 1 header)
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target ${target}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out TIMEOUT 120)
+  if(rc EQUAL 0)
+    string(APPEND failures "${target} built, but ${header} is a layer above\n")
+  elseif(NOT out MATCHES "${header}: No such file or directory")
+    string(APPEND failures "${target} failed for another reason than ${header}:\n${out}\n")
+  else()
+    message(STATUS "${target}: ${header}: No such file or directory")
+  endif()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
