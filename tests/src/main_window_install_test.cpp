@@ -1,0 +1,413 @@
+// The main window on the headless host, driven like a user: whole installs against vendor-sim on
+// loopback with the real worker, download engine, signature check and the demo product's setup
+// as a real child process. Each test reads what the window shows and what reached the reporter.
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <openssl/evp.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "Common/install_ui_mainwnd.h"
+#include "Common/message_box_wnd.h"
+#include "Common/startup_sequence.h"
+#include "platform/Process.h"
+#include "report/EventReporter.h"
+#include "test_support.h"
+#include "ui/Combo.h"
+#include "ui/HeadlessHost.h"
+#include "ui/Layouts.h"
+#include "ui/Option.h"
+#include "ui/Progress.h"
+#include "ui/ZipArchive.h"
+#include "vendor_sim_runner.h"
+#include "zip_builder.h"
+
+namespace fs = std::filesystem;
+using ui::headless::HeadlessBackend;
+using ui::headless::HeadlessWindowHost;
+
+namespace {
+
+const std::string kProductDir = std::string(KV_BIN_DIR) + "/demo-product/";
+const std::string kSetup = kProductDir + "KestrovaEditor_2.4.1.0.exe";
+const std::string kFilePath = "/editor/KestrovaEditor_2.4.1.0.exe";
+constexpr int kInstallBoundMs = 120000;
+
+std::string md5Hex(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += "0123456789abcdef"[digest[i] >> 4];
+        text += "0123456789abcdef"[digest[i] & 15];
+    }
+    return text;
+}
+
+std::string replaceLabel(std::string markup, const std::string& name, const std::string& value) {
+    const size_t at = markup.find("name=\"" + name + "\"");
+    const size_t textAt = markup.find("text=\"", at) + 6;
+    return markup.replace(textAt, markup.find('"', textAt) - textAt, value);
+}
+
+// The shipped skin package with some entries rewritten.
+std::vector<uint8_t> SkinWith(const std::map<std::string, std::string>& labels,
+                              const std::function<void(std::string&)>& editSetting = {}) {
+    std::ifstream in(std::string(KV_BIN_DIR) + "/../skin.zip", std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    auto zip = ui::ZipArchive::OpenFromMemory(std::move(bytes));
+    std::map<std::string, std::string> files;
+    for (const std::string& name : zip->EntryNames()) {
+        std::vector<uint8_t> data;
+        zip->Unzip(name, data);
+        std::string text(data.begin(), data.end());
+        const std::string normal = ui::ZipArchive::NormalizeName(name);
+        if (normal.find("configure.xml") != std::string::npos)
+            for (const auto& [label, value] : labels)
+                text = replaceLabel(text, label, value);
+        if (editSetting && normal.find("installsetting.xml") != std::string::npos)
+            editSetting(text);
+        files[name] = text;
+    }
+    return kvtest::makeZip(files);
+}
+
+struct Events {
+    static auto all() { return EventReporter::instance().events(); }
+    static int count(const std::string& category, const std::string& action,
+                     const std::optional<std::string>& label = std::nullopt) {
+        int n = 0;
+        for (const auto& e : all())
+            if (e.category == category && e.action == action && (!label || e.label == *label))
+                ++n;
+        return n;
+    }
+    // Position of the first such event, -1 when none.
+    static int at(const std::string& category, const std::string& action) {
+        const auto events = all();
+        for (size_t i = 0; i < events.size(); ++i)
+            if (events[i].category == category && events[i].action == action)
+                return static_cast<int>(i);
+        return -1;
+    }
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kSetup))
+            GTEST_SKIP() << "the demo product was not built: " << kSetup;
+        for (const char* sub : {"tmp", "home"})
+            fs::create_directories(m_dir.path() / sub);
+        m_env.emplace(std::initializer_list<const char*>{
+            "KV_REGISTRY_DIR", "KV_SYNC_DIR", "TMPDIR", "HOME", "KV_OPENER", "KV_TEST_STALL_MS",
+            "KV_CONNECT_TO", "KV_CA_BUNDLE", "LANGUAGE", "LC_ALL", "LANG"});
+        setenv("KV_REGISTRY_DIR", (m_dir.path() / "registry").c_str(), 1);
+        setenv("KV_SYNC_DIR", (m_dir.path() / "sync").c_str(), 1);
+        setenv("TMPDIR", (m_dir.path() / "tmp").c_str(), 1);
+        setenv("HOME", (m_dir.path() / "home").c_str(), 1);
+        setenv("KV_OPENER", "/bin/true", 1);
+        setenv("KV_TEST_STALL_MS", "3000", 1);
+        EventReporter::instance().clearEvents();
+        ui::ResetQuit();
+        m_backend = HeadlessBackend::Install();
+        m_backend->SetLoopTimeout(30000);
+        m_backend->SetShowHook([this](HeadlessWindowHost& host) {
+            if (auto* box = dynamic_cast<MessageBoxWnd*>(&host.Window())) {
+                m_kinds.push_back(box->Kind());
+                host.ClickControl(m_answerYes ? "btn_yes" : "btn_no");
+            }
+        });
+    }
+
+    void TearDown() override {
+        m_window.reset();
+        std::error_code ec;
+        for (const auto& p : platform::runningProcesses()) {
+            const fs::path exe = fs::read_symlink("/proc/" + std::to_string(p.pid) + "/exe", ec);
+            if (!ec && exe.string().rfind(m_dir.path().string() + "/", 0) == 0)
+                ::kill(p.pid, SIGKILL);
+        }
+        ui::ResetQuit();
+    }
+
+    void startSim(const std::string& md5 = {}) {
+        const std::string served = kvtest::readFile(kSetup);
+        Json::Value fixture(Json::objectValue);
+        Json::Value reply(Json::objectValue);
+        reply["match"]["SoftWareID"] = "253";
+        const std::pair<const char*, std::string> fields[] = {
+            {"Downloader_id", "253"},
+            {"Software_id", "1201"},
+            {"Site_id", "55"},
+            {"Downloader_type", "1"},
+            {"Software_name", "Kestrova Editor"},
+            {"Software_version", "2.4.1.0"},
+            {"Process_name", "KestrovaEditor-not-started.exe"},
+            {"Download_url", "https://download.kestrova.example" + kFilePath},
+            {"Extra_download_url", "https://files.kestrova.example" + kFilePath},
+            {"Md5", md5.empty() ? md5Hex(served) : md5},
+            {"Filesize", std::to_string(served.size())}};
+        for (const auto& [name, value] : fields) {
+            Json::Value pair(Json::arrayValue);
+            pair.append(name);
+            pair.append(value);
+            reply["fields"].append(pair);
+        }
+        fixture["update"]["replies"].append(reply);
+        for (const char* host : {"download.kestrova.example", "files.kestrova.example"})
+            fixture["download"]["files"][std::string(host) + kFilePath]["source"] = kSetup;
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = "";
+        m_sim = std::make_unique<kvtest::VendorSim>(Json::writeString(builder, fixture));
+        setenv("KV_CONNECT_TO", m_sim->connectTo().c_str(), 1);
+        const fs::path bundle = m_dir.path() / "trust.pem";
+        kvtest::writeFile(bundle, kvtest::readFile(m_sim->caBundle()) + "\n" +
+                                      kvtest::readFile(kProductDir + "demo-root.pem"));
+        setenv("KV_CA_BUNDLE", bundle.c_str(), 1);
+    }
+
+    InstallUIMainWnd& open(std::map<std::string, std::string> labels = {},
+                           const std::function<void(std::string&)>& editSetting = {}) {
+        labels.emplace("Process_name", "KestrovaEditor-not-started.exe");
+        m_window = std::make_unique<InstallUIMainWnd>("", SkinWith(labels, editSetting));
+        ProcessEnd end;
+        end.releaseInstanceGuard = [this] { ++m_guardReleases; };
+        end.exit = [this](int code) { m_exitCodes.push_back(code); };
+        m_window->SetProcessEnd(end);
+        EXPECT_TRUE(m_window->CreateMainWindow("Kestrova Editor"));
+        m_window->CenterAndShow();
+        m_backend->Pump();
+        return *m_window;
+    }
+
+    HeadlessWindowHost& host() { return *m_backend->HostOf(*m_window); }
+    ui::Control* control(const std::string& name) { return m_window->FindControl(name); }
+    bool shown(const std::string& name) {
+        ui::Control* c = control(name);
+        return c && c->IsShown();
+    }
+    int page(const std::string& tabs) {
+        auto* t = m_window->FindControl<ui::TabLayout>(tabs);
+        return t ? t->GetCurSel() : -1;
+    }
+    // Clicks install and runs the window until the worker has ended.
+    void installAndWait() {
+        host().ClickControl("install_btn");
+        ASSERT_TRUE(
+            m_backend->RunUntilFor([this] { return m_window->stage == 1; }, kInstallBoundMs));
+        m_backend->RunUntilFor([] { return false; }, 200);  // the end message
+    }
+
+    kvtest::TempDir m_dir;
+    std::optional<kvtest::EnvGuard> m_env;
+    std::unique_ptr<kvtest::VendorSim> m_sim;
+    HeadlessBackend* m_backend = nullptr;
+    std::unique_ptr<InstallUIMainWnd> m_window;
+    std::vector<int> m_kinds;
+    std::vector<int> m_exitCodes;
+    int m_guardReleases = 0;
+    bool m_answerYes = false;
+};
+
+TEST_F(MainWindow, StartsOnTheLicencePageAndReportsTheStartInOrder) {
+    startSim();
+    InstallUIMainWnd& w = open();
+    EXPECT_EQ(page("main_tablayout"), 0);
+    EXPECT_EQ(page("page_layout"), 0);
+    EXPECT_EQ(host().GetBounds().bottom - host().GetBounds().top, 360);
+    EXPECT_TRUE(shown("install_btn"));
+    EXPECT_FALSE(shown("text_fail_advice"));
+    EXPECT_EQ(w.DownloaderId(), 253);
+    EXPECT_EQ(w.GetWindowClassName(), "KV_UI_Frame");
+    EXPECT_TRUE(fs::exists(w.LogFile())) << w.LogFile();
+    // The links come back once the language has been applied.
+    EXPECT_TRUE(control("install_setting")->IsVisible());
+
+    const int start = Events::at("CrashRate", "Start");
+    ASSERT_GE(start, 0);
+    EXPECT_LT(start, Events::at("Download", "1.Launch"));
+    EXPECT_LT(Events::at("Download", "1.Launch"), Events::at("DownloaderInfo00", "Country"));
+    EXPECT_LT(Events::at("DownloaderInfo00", "Country"), Events::at("Other", "ClickToShowTime"));
+    EXPECT_EQ(Events::count("DownloaderInfo00", "LanguageSetting"), 1);
+}
+
+TEST_F(MainWindow, InstallsAndStartsTheProduct) {
+    startSim();
+    InstallUIMainWnd& w = open({{"NeedStart_flag", "1"}});
+    installAndWait();
+    EXPECT_EQ(page("main_tablayout"), 0);
+    EXPECT_EQ(page("page_layout"), 1);
+    EXPECT_TRUE(shown("start_app"));
+    EXPECT_FALSE(shown("text_startshortcut"));
+    EXPECT_FALSE(shown("text_fail_advice"));
+    EXPECT_EQ(m_window->FindControl<ui::Progress>("install_progress")->GetValue(), 100);
+    EXPECT_TRUE(m_kinds.empty());
+    EXPECT_TRUE(fs::exists(fs::path(w.InstallPath()) / "KestrovaEditor.exe")) << w.InstallPath();
+    EXPECT_EQ(Events::count("Other", "ImprovementPlan"), 1);
+    EXPECT_EQ(Events::count("Other", "SetPath"), 0) << "the default folder was kept";
+
+    host().ClickControl("start_app");
+    m_backend->Pump();
+    EXPECT_EQ(Events::count("Download", "9.StartWindow", "0"), 1);
+    EXPECT_TRUE(ui::QuitRequested());
+    EXPECT_EQ(Events::count("CrashRate", "Close"), 1);
+}
+
+TEST_F(MainWindow, WithoutStartShowsTheShortcutText) {
+    startSim();
+    open({{"NeedStart_flag", "0"}});
+    installAndWait();
+    EXPECT_TRUE(shown("text_startshortcut"));
+    EXPECT_FALSE(shown("start_app"));
+    // Closing the finished window ends the process without a question.
+    host().ClickControl("closebtn");
+    m_backend->Pump();
+    EXPECT_TRUE(m_kinds.empty());
+    EXPECT_EQ(m_guardReleases, 1);
+    EXPECT_TRUE(ui::QuitRequested());
+    EXPECT_EQ(Events::count("DownloaderInfo", "CloseInstallCompleteWindow"), 1);
+}
+
+TEST_F(MainWindow, AFailedVerificationOffersRetryAndTheAdviceLink) {
+    startSim("00000000000000000000000000000000");
+    InstallUIMainWnd& w = open();
+    installAndWait();
+    EXPECT_EQ(m_kinds, std::vector<int>{kMsgVerifyFailed});
+    EXPECT_TRUE(shown("text_fail_advice"));
+    EXPECT_TRUE(shown("img_warning"));
+    EXPECT_TRUE(shown("start_app"));
+    EXPECT_EQ(Events::count("Download", "8.DownFail", "First"), 1);
+
+    host().ClickControl("start_app");  // retry
+    m_backend->Pump();
+    EXPECT_EQ(Events::count("Download", "8-1.ClickTryAgain", "First"), 1);
+    EXPECT_EQ(page("main_tablayout"), 1) << "a retry goes back to the running page";
+    ASSERT_TRUE(m_backend->RunUntilFor([this] { return m_kinds.size() == 2; }, kInstallBoundMs));
+    ASSERT_TRUE(m_backend->RunUntilFor([this] { return shown("text_fail_advice"); }, 10000));
+    EXPECT_EQ(Events::count("Download", "8.DownFail", "Retry"), 1);
+
+    host().ClickControl("text_fail_advice");
+    m_backend->Pump();
+    EXPECT_EQ(Events::count("Download", "8-2.ClickInstallLink", "Retry"), 1);
+    EXPECT_FALSE(w.UrlUsed().empty());
+}
+
+TEST_F(MainWindow, EscapeAndCloseRequestsWhileWorking) {
+    startSim();
+    setenv("KV_TEST_STALL_MS", "3000", 1);
+    InstallUIMainWnd& w = open();
+    host().PressKey(ui::kVkEscape);
+    m_backend->Pump();
+    EXPECT_FALSE(ui::QuitRequested());
+    EXPECT_TRUE(w.IsWindowVisible());
+
+    host().ClickControl("install_btn");
+    m_backend->Pump();
+    ASSERT_EQ(page("main_tablayout"), 1);
+    host().ClickControl("closebtn");
+    m_backend->Pump();
+    EXPECT_EQ(m_kinds, std::vector<int>{kMsgCancelQuestion});
+    EXPECT_EQ(Events::count("DownloaderInfo", "CloseDownloadWindow"), 1);
+    EXPECT_FALSE(ui::QuitRequested()) << "\"No\" lets the install run on";
+    ASSERT_TRUE(m_backend->RunUntilFor([&w] { return w.stage == 1; }, kInstallBoundMs));
+
+    host().SystemCommand(ui::kScClose);
+    m_backend->Pump();
+    EXPECT_TRUE(ui::QuitRequested());
+    EXPECT_EQ(Events::count("CrashRate", "Close"), 1);
+}
+
+TEST_F(MainWindow, TheLicenceCheckBoxGatesTheInstallButton) {
+    startSim();
+    open();
+    host().ClickControl("license_checkbox");
+    m_backend->Pump();
+    EXPECT_FALSE(control("install_btn")->IsEnabled());
+    EXPECT_EQ(Events::count("DownloaderInfo00", "DisagreeTermsService"), 1);
+    host().ClickControl("license_checkbox");
+    m_backend->Pump();
+    EXPECT_TRUE(control("install_btn")->IsEnabled());
+    EXPECT_EQ(Events::count("DownloaderInfo", "AgreeProxy"), 1);
+}
+
+TEST_F(MainWindow, FolderChoices) {
+    startSim();
+    InstallUIMainWnd& w = open();
+    const fs::path root = m_dir.path() / "drive";
+    fs::create_directories(root / "Quenlake" / "Tools");
+
+    m_backend->SetFolderChoice(root.string());
+    host().ClickControl("browser_btn");
+    m_backend->Pump();
+    EXPECT_EQ(control("install_file_path_edit")->GetText(), (root / "Quenlake").string());
+    EXPECT_EQ(Events::count("DownloaderInfo00", "DownloadPath"), 1);
+    EXPECT_NE(control("space_free")->GetText().find("GB"), std::string::npos);
+
+    m_backend->SetFolderChoice((root / "Quenlake" / "Tools").string());
+    host().ClickControl("browser_btn");
+    m_backend->Pump();
+    EXPECT_EQ(control("install_file_path_edit")->GetText(), (root / "Quenlake/Tools").string());
+
+    m_backend->SetFolderChoice(std::nullopt);
+    host().ClickControl("browser_btn");
+    m_backend->Pump();
+    EXPECT_EQ(control("install_file_path_edit")->GetText(), (root / "Quenlake/Tools").string());
+
+    // A typed folder gets the product folder.
+    control("install_file_path_edit")->SetText((root / "Apps").string());
+    EXPECT_EQ(w.GetInstallPath(), (root / "Apps" / "Kestrova Editor").string());
+}
+
+TEST_F(MainWindow, LanguageFromTheUserAndTheItemsTheSkinOffers) {
+    startSim();
+    // Only Japanese (1) and Korean (11) offered.
+    InstallUIMainWnd& w = open({}, [](std::string& markup) {
+        size_t at = 0;
+        for (int item = 0; (at = markup.find("<ListLabelElement", at)) != std::string::npos;
+             ++item, ++at)
+            if (item != 1 && item != 11)
+                markup.insert(at + 17, " visible=\"false\"");
+    });
+    w.ChooseUiLanguage(1036);  // French: not offered, English neither → first visible
+    EXPECT_EQ(w.languageIndex, 1);
+    EXPECT_EQ(Events::count("DownloaderInfo00", "Country", "France"), 1);
+    w.ChooseUiLanguage(1044);
+    EXPECT_EQ(Events::count("DownloaderInfo00", "Country", "Unknown--1044"), 1);
+    EXPECT_EQ(w.languageIndex, 1);
+
+    // Korean has no licence in the skin: texts change, the licence and its event do not.
+    const std::string licence = control("license_text")->GetText();
+    const int settings = Events::count("DownloaderInfo00", "LanguageSetting");
+    host().SelectComboItem("language_combox", 11);
+    m_backend->Pump();
+    EXPECT_EQ(w.languageIndex, 11);
+    EXPECT_EQ(control("license_text")->GetText(), licence);
+    EXPECT_EQ(Events::count("DownloaderInfo00", "LanguageSetting"), settings);
+    EXPECT_EQ(w.LanguageText("install_page", "install_setting"),
+              control("install_setting")->GetText());
+}
+
+TEST(StartupSequence, ImprovementPlanFollowsTheCheckBoxMarkup) {
+    EXPECT_TRUE(ImprovementPlanDefault(
+        R"(<Window><CheckBox name="agree_improvement_checkbox" selected="true"/></Window>)"));
+    EXPECT_FALSE(ImprovementPlanDefault(
+        R"(<Window><CheckBox name="agree_improvement_checkbox" selected="false"/></Window>)"));
+    EXPECT_FALSE(ImprovementPlanDefault("<Window/>"));
+}
+
+TEST(MainWindowText, SpaceFormatTakesOneText) {
+    EXPECT_EQ(FormatSizeText("Space required: %s", "120MB"), "Space required: 120MB");
+    EXPECT_EQ(FormatSizeText("%s of %s", "1"), "%s of %s");
+    EXPECT_EQ(FormatSizeText("%d MB", "1"), "%d MB");
+    EXPECT_EQ(FormatSizeText("100%% %s", "x"), "100% x");
+}
+
+}  // namespace
