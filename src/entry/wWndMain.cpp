@@ -105,8 +105,9 @@ int wWinMain(const std::string& commandLine) {
     InstallUIMainWnd window(WindowClassName(probe.downloaderId.value_or("")), skinBytes);
     window.SetProcessEnd({.releaseInstanceGuard = [] { g_instanceMutex.reset(); }});
     if (!window.CreateMainWindow(ProductName(resources))) {
-        std::cerr << "kvdownloader: the installer window could not be created; the program log "
-                     "says why\n";
+        // Without a usable skin there is no window, and no program log yet to say why.
+        std::cerr << "kvdownloader: the installer window could not be created: this program "
+                     "carries no usable skin package (kvres lint checks one)\n";
         EndProcess(1);
     }
 

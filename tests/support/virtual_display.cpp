@@ -229,17 +229,6 @@ bool XScreen::SaveArea(const ScreenRect& area, const std::string& path, std::str
     return picture->SavePng(path, error);
 }
 
-uint32_t XScreen::PixelAt(int x, int y) const {
-    XImage* image = m_display ? XGetImage(m_display, DefaultRootWindow(m_display), x, y, 1, 1,
-                                          AllPlanes, ZPixmap)
-                              : nullptr;
-    if (!image)
-        return 0;
-    const uint32_t pixel = uint32_t(XGetPixel(image, 0, 0)) & 0xFFFFFFu;
-    XDestroyImage(image);
-    return pixel;
-}
-
 unsigned long XScreen::Cover(const ScreenRect& area) {
     if (!m_display)
         return 0;

@@ -84,8 +84,6 @@ public:
     bool Click(int x, int y);
     // The screen area as a PNG file.
     bool SaveArea(const ScreenRect& area, const std::string& path, std::string* error) const;
-    // The pixel at a point of the screen, 0xRRGGBB.
-    uint32_t PixelAt(int x, int y) const;
     // A plain window of another program, mapped at `area` over whatever is there.
     unsigned long Cover(const ScreenRect& area);
     void Remove(unsigned long coverWindow);

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <json/json.h>
-#include <openssl/evp.h>
 
 #include <chrono>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "DownLoadImpl.h"
 #include "platform/Process.h"
 #include "platform/Resources.h"
 #include "platform/Sync.h"
@@ -40,33 +40,35 @@ constexpr const char* kMainClass = "KV_UI_Frame_253";
 constexpr const char* kBoxClass = "MESSAGEBOX_UI_Frame";
 constexpr const char* kHintClass = "CALIENTWND_UI_Frame";
 
-std::string md5Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    static const char* hex = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += hex[digest[i] >> 4];
-        text += hex[digest[i] & 15];
-    }
-    return text;
-}
-
-// The demo's own fixture, filled in for the setup program this build signed; `faults` go to
-// the setup file's answers.
-std::string demoFixture(const Json::Value& faults) {
+// The demo's own fixture, filled in for the setup program this build signed; `fault`, when
+// given, goes to the setup file's answers.
+std::string demoFixture(const Json::Value& fault = Json::Value()) {
     std::string text =
         kvtest::readFile(fs::path(KV_SOURCE_DIR) / "tools/vendor-sim/fixtures/demo.json");
-    const std::string setup = kvtest::readFile(kSetup);
-    text = std::regex_replace(text, std::regex("@SETUP_MD5@"), md5Hex(setup));
-    text = std::regex_replace(text, std::regex("@SETUP_SIZE@"), std::to_string(setup.size()));
+    text = std::regex_replace(text, std::regex("@SETUP_MD5@"),
+                              DownLoadImpl::md5OfFile(kSetup.string()));
+    text =
+        std::regex_replace(text, std::regex("@SETUP_SIZE@"), std::to_string(fs::file_size(kSetup)));
     text = std::regex_replace(text, std::regex("@SETUP_FILE@"), kSetup.string());
     Json::Value fixture;
-    Json::Reader().parse(text, fixture);
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    if (!reader->parse(text.data(), text.data() + text.size(), &fixture, &errors))
+        throw std::runtime_error("demo.json: " + errors);
+    Json::Value faults(Json::arrayValue);
+    if (!fault.isNull())
+        faults.append(fault);
     fixture["download"]["files"]["/editor/KestrovaEditor_2.4.1.0.exe"]["faults"] = faults;
     Json::StreamWriterBuilder writer;
     return Json::writeString(writer, fixture);
+}
+
+// A copy of the built installer in `folder`, with the reporting library it loads from there.
+fs::path copyInstaller(const fs::path& folder) {
+    fs::create_directories(folder);
+    for (const char* file : {"kvdownloader", "libkvweblog.so"})
+        fs::copy_file(kBin / file, folder / file, fs::copy_options::overwrite_existing);
+    return folder / "kvdownloader";
 }
 
 // A copy of the built installer whose configure.xml labels are changed as given.
@@ -99,11 +101,7 @@ fs::path installerWithLabels(const fs::path& folder,
         return std::string(bytes.begin(), bytes.end());
     }();
     resources.put("ZIPRES", 138, std::vector<uint8_t>(zipped.begin(), zipped.end()));
-    const fs::path copy = folder / "kvdownloader";
-    fs::copy_file(kBin / "kvdownloader", copy, fs::copy_options::overwrite_existing);
-    // The reporting library it loads from its own folder.
-    fs::copy_file(kBin / "libkvweblog.so", folder / "libkvweblog.so",
-                  fs::copy_options::overwrite_existing);
+    const fs::path copy = copyInstaller(folder);
     std::string error;
     if (!platform::writeResources(copy, resources, &error))
         throw std::runtime_error("cannot write " + copy.string() + ": " + error);
@@ -206,8 +204,8 @@ protected:
         m_env.push_back(std::make_unique<kvtest::ScopedEnv>(name, nullptr));
     }
 
-    void startSim(const Json::Value& faults = Json::Value(Json::arrayValue)) {
-        m_sim = std::make_unique<kvtest::VendorSim>(demoFixture(faults));
+    void startSim(const Json::Value& fault = Json::Value()) {
+        m_sim = std::make_unique<kvtest::VendorSim>(demoFixture(fault));
         set("KV_CONNECT_TO", m_sim->connectTo());
         const fs::path bundle = m_dir.path() / "trust.pem";
         kvtest::writeFile(bundle, kvtest::readFile(m_sim->caBundle()) + "\n" +
@@ -270,6 +268,15 @@ protected:
         return found && found->bounds.height == height ? found : std::nullopt;
     }
 
+    // The main window once the product is installed and the window came back with the finish
+    // page.
+    std::optional<Toplevel> finishPage() {
+        if (!waitUntil([&] { return fs::exists(installFolder() / "KestrovaEditor.exe"); }, 180000))
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+        return mainWindowOfHeight(360);
+    }
+
     // Lets the window paint what the last click changed before a picture is taken.
     static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(700)); }
 
@@ -304,10 +311,7 @@ TEST_F(InstallerWindow, InstallsTheDemoProductAndASecondStartRaisesTheFirstWindo
     Json::Value slow;
     slow["mode"] = "slow";
     slow["bytes_per_second"] = 150000;
-    Json::Value faults(Json::arrayValue);
-    faults.append(slow);
-    startSim(faults);
-    fs::create_directories(m_dir.path() / "bin");
+    startSim(slow);
     // admin_flag 1 starts the product itself rather than asking the desktop to open it.
     const fs::path program =
         installerWithLabels(m_dir.path() / "bin", {{"Gif_duration", "2"}, {"admin_flag", "1"}});
@@ -348,13 +352,8 @@ TEST_F(InstallerWindow, InstallsTheDemoProductAndASecondStartRaisesTheFirstWindo
     std::this_thread::sleep_for(std::chrono::milliseconds(3000));
     picture(window->bounds, "gtk-running.png");
 
-    ASSERT_TRUE(
-        waitUntil([&] { return fs::exists(installFolder() / "KestrovaEditor.exe"); }, 180000))
-        << programLog();
-    // The window comes back with the finish page once the setup has ended.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-    window = mainWindowOfHeight(360);
-    ASSERT_TRUE(window);
+    window = finishPage();
+    ASSERT_TRUE(window) << programLog();
     picture(window->bounds, "gtk-finished.png");
 
     click(controlPoint(program, "InstallMainWnd.xml", "start_app", *window, {{"page_layout", 1}}));
@@ -395,9 +394,7 @@ TEST_F(InstallerWindow, AFailedDownloadShowsAMessageBoxOverTheWindowAndRetryInst
     Json::Value refuse;
     refuse["mode"] = "http-error";
     refuse["status"] = 503;
-    Json::Value faults(Json::arrayValue);
-    faults.append(refuse);
-    startSim(faults);
+    startSim(refuse);
     const fs::path program = kBin / "kvdownloader";
     const size_t run = start(program);
     auto window = m_screen->WaitFor(kMainClass, 60000);
@@ -414,7 +411,7 @@ TEST_F(InstallerWindow, AFailedDownloadShowsAMessageBoxOverTheWindowAndRetryInst
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     picture(window->bounds, "gtk-message-box.png");
 
-    m_sim->setFixture(demoFixture(Json::Value(Json::arrayValue)));
+    m_sim->setFixture(demoFixture());
     click(controlPoint(program, "MessageBox.xml", "btn_yes", *box));
     ASSERT_TRUE(waitUntil([&] { return !m_screen->Find(kBoxClass); }, 10000)) << programLog();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -424,12 +421,8 @@ TEST_F(InstallerWindow, AFailedDownloadShowsAMessageBoxOverTheWindowAndRetryInst
 
     // The finish page's button retries while the failure shows.
     click(controlPoint(program, "InstallMainWnd.xml", "start_app", *window, {{"page_layout", 1}}));
-    ASSERT_TRUE(
-        waitUntil([&] { return fs::exists(installFolder() / "KestrovaEditor.exe"); }, 180000))
-        << programLog();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-    window = mainWindowOfHeight(360);
-    ASSERT_TRUE(window);
+    window = finishPage();
+    ASSERT_TRUE(window) << programLog();
     click(controlPoint(program, "InstallMainWnd.xml", "closebtn", *window));
     EXPECT_EQ(exitCode(run, 30000), 0) << "closing the finished window ends the program";
 }
@@ -447,6 +440,19 @@ TEST_F(InstallerWindow, ACopyThatFindsTheInstanceGuardTakenEndsWithoutAWindow) {
     EXPECT_EQ(countOf(kMainClass), 0);
     EXPECT_NE(programLog().find(" Already exist instance, id is: 253"), std::string::npos)
         << programLog();
+}
+
+// A program whose skin package is gone has no window to show: it says so and fails instead of
+// ending quietly as if all went well.
+TEST_F(InstallerWindow, AProgramWithoutItsSkinPackageFails) {
+    const fs::path copy = copyInstaller(m_dir.path() / "bin");
+    platform::ResourceTable resources = platform::readResources(copy);
+    ASSERT_TRUE(resources.remove("ZIPRES", 138));
+    ASSERT_TRUE(platform::writeResources(copy, resources));
+    const auto result = kvtest::runProgram(copy.string(), {});
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("no usable skin package"), std::string::npos) << result.output;
+    EXPECT_EQ(countOf(kMainClass), 0);
 }
 
 // Without a display the program says so and points at the unattended mode; "debug", exactly
