@@ -18,6 +18,7 @@
 #include "FuntionImplChannel.h"
 #include "Logging.h"
 #include "TextUtil.h"
+#include "platform/Resources.h"
 #include "platform/System.h"
 #include "report/EventReporter.h"
 #include "ui/Control.h"
@@ -65,6 +66,8 @@ InstallUIMainWnd::~InstallUIMainWnd() {
 bool InstallUIMainWnd::CreateMainWindow(const std::string& caption) {
     if (!m_skin)
         return false;
+    // The message boxes and the launch hint are built from the same package.
+    ui::SkinPackage::SetDefault(m_skin);
     const auto configureXml = m_skin->ReadText(kConfigureEntry);
     const auto labels = configureXml ? ReadLabelTexts(*configureXml) : std::nullopt;
     if (!labels) {
@@ -116,8 +119,16 @@ void InstallUIMainWnd::InitWindow() {
 
     startBackgroundQueries();
     ReportStartup(*this, product);
+    setIconFromResources();
     ChooseUiLanguage(platform::userUiLanguageId());
     report("Other", "ClickToShowTime", std::to_string(platform::tickCount() - m_startTick));
+}
+
+void InstallUIMainWnd::setIconFromResources() {
+    const platform::ResourceTable resources = platform::readOwnResources();
+    const platform::ResourceEntry* icon = resources.find(kIconResourceType, kIconResourceId);
+    if (icon && !icon->data.empty())
+        SetIcon(icon->data);
 }
 
 void InstallUIMainWnd::startBackgroundQueries() {

@@ -42,10 +42,6 @@ void report(const std::string& category, const std::string& action, const std::s
     EventReporter::instance().report(category, action, label, now);
 }
 
-bool endsWith(std::string_view text, std::string_view tail) {
-    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 bool isWebAddress(std::string_view url) {
     return (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0) &&
            isSafeCommandLinePiece(url);
@@ -151,6 +147,8 @@ void InstallUIMainWnd::StartInstall() {
     if (!PrepareInstallPath())
         return;
     ResizeAndCenter();
+    // Working again: after a failed try a close request must ask before it ends the install.
+    stage = 2;
     startWorker();
     if (ui::Control* band = FindControl("backgroudlayout"))
         band->SetBkImage(kCompleteBackground);

@@ -58,8 +58,10 @@ std::string replaceLabel(std::string markup, const std::string& name, const std:
 }
 
 // The shipped skin package with some entries rewritten.
-std::vector<uint8_t> SkinWith(const std::map<std::string, std::string>& labels,
-                              const std::function<void(std::string&)>& editSetting = {}) {
+// `edit` sees every other entry by its normalised name.
+std::vector<uint8_t> SkinWith(
+    const std::map<std::string, std::string>& labels,
+    const std::function<void(const std::string&, std::string&)>& edit = {}) {
     std::ifstream in(std::string(KV_BIN_DIR) + "/../skin.zip", std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
     auto zip = ui::ZipArchive::OpenFromMemory(std::move(bytes));
@@ -72,8 +74,8 @@ std::vector<uint8_t> SkinWith(const std::map<std::string, std::string>& labels,
         if (normal.find("configure.xml") != std::string::npos)
             for (const auto& [label, value] : labels)
                 text = replaceLabel(text, label, value);
-        if (editSetting && normal.find("installsetting.xml") != std::string::npos)
-            editSetting(text);
+        else if (edit)
+            edit(normal, text);
         files[name] = text;
     }
     return kvtest::makeZip(files);
@@ -108,7 +110,7 @@ protected:
             fs::create_directories(m_dir.path() / sub);
         m_env.emplace(std::initializer_list<const char*>{
             "KV_REGISTRY_DIR", "KV_SYNC_DIR", "TMPDIR", "HOME", "KV_OPENER", "KV_TEST_STALL_MS",
-            "KV_CONNECT_TO", "KV_CA_BUNDLE", "LANGUAGE", "LC_ALL", "LANG"});
+            "KV_CONNECT_TO", "KV_CA_BUNDLE", "KV_TEST_OFFLINE", "LANGUAGE", "LC_ALL", "LANG"});
         setenv("KV_REGISTRY_DIR", (m_dir.path() / "registry").c_str(), 1);
         setenv("KV_SYNC_DIR", (m_dir.path() / "sync").c_str(), 1);
         setenv("TMPDIR", (m_dir.path() / "tmp").c_str(), 1);
@@ -118,11 +120,14 @@ protected:
         EventReporter::instance().clearEvents();
         ui::ResetQuit();
         m_backend = HeadlessBackend::Install();
-        m_backend->SetLoopTimeout(30000);
+        m_backend->SetLoopTimeout(kInstallBoundMs);
         m_backend->SetShowHook([this](HeadlessWindowHost& host) {
             if (auto* box = dynamic_cast<MessageBoxWnd*>(&host.Window())) {
                 m_kinds.push_back(box->Kind());
-                host.ClickControl(m_answerYes ? "btn_yes" : "btn_no");
+                // Boxes that only inform have "btn_yes" alone.
+                const ui::Control* no = box->FindControl("btn_no");
+                const bool canRefuse = no && no->IsVisible();
+                host.ClickControl(m_answerYes || !canRefuse ? "btn_yes" : "btn_no");
             }
         });
     }
@@ -138,8 +143,8 @@ protected:
         ui::ResetQuit();
     }
 
-    void startSim(const std::string& md5 = {}) {
-        const std::string served = kvtest::readFile(kSetup);
+    void startSim(const std::string& md5 = {}, const std::string& source = kSetup) {
+        const std::string served = kvtest::readFile(source);
         Json::Value fixture(Json::objectValue);
         Json::Value reply(Json::objectValue);
         reply["match"]["SoftWareID"] = "253";
@@ -163,7 +168,7 @@ protected:
         }
         fixture["update"]["replies"].append(reply);
         for (const char* host : {"download.kestrova.example", "files.kestrova.example"})
-            fixture["download"]["files"][std::string(host) + kFilePath]["source"] = kSetup;
+            fixture["download"]["files"][std::string(host) + kFilePath]["source"] = source;
         Json::StreamWriterBuilder builder;
         builder["indentation"] = "";
         m_sim = std::make_unique<kvtest::VendorSim>(Json::writeString(builder, fixture));
@@ -175,9 +180,9 @@ protected:
     }
 
     InstallUIMainWnd& open(std::map<std::string, std::string> labels = {},
-                           const std::function<void(std::string&)>& editSetting = {}) {
+                           const std::function<void(const std::string&, std::string&)>& edit = {}) {
         labels.emplace("Process_name", "KestrovaEditor-not-started.exe");
-        m_window = std::make_unique<InstallUIMainWnd>("", SkinWith(labels, editSetting));
+        m_window = std::make_unique<InstallUIMainWnd>("", SkinWith(labels, edit));
         ProcessEnd end;
         end.releaseInstanceGuard = [this] { ++m_guardReleases; };
         end.exit = [this](int code) { m_exitCodes.push_back(code); };
@@ -185,7 +190,32 @@ protected:
         EXPECT_TRUE(m_window->CreateMainWindow("Kestrova Editor"));
         m_window->CenterAndShow();
         m_backend->Pump();
+        // Never the machine's programs folder.
+        if (ui::Control* edit = control("install_file_path_edit"))
+            edit->SetText(installRoot().string());
         return *m_window;
+    }
+
+    // What happened, for a failure's message: the events and the program log.
+    std::string story() const {
+        std::string text = "events:";
+        for (const auto& e : Events::all())
+            text += " " + e.category + "/" + e.action + "(" + e.label + ")";
+        return text + "\nlog:\n" + (m_window ? kvtest::readFile(m_window->LogFile()) : "");
+    }
+
+    fs::path installRoot() const { return m_dir.path() / "programs"; }
+    // Opens the settings panel, where the folder and the language are.
+    void openSettings() {
+        host().ClickControl("install_setting");
+        m_backend->Pump();
+        ASSERT_TRUE(m_window->SettingsOpen());
+    }
+    // A click the skin offers on a page that is not showing (the close button on the running
+    // page of skins that have one).
+    void clickHidden(const std::string& name) {
+        ui::Notification click{"click", control(name)};
+        m_window->OnClick(click);
     }
 
     HeadlessWindowHost& host() { return *m_backend->HostOf(*m_window); }
@@ -252,7 +282,8 @@ TEST_F(MainWindow, InstallsAndStartsTheProduct) {
     EXPECT_TRUE(m_kinds.empty());
     EXPECT_TRUE(fs::exists(fs::path(w.InstallPath()) / "KestrovaEditor.exe")) << w.InstallPath();
     EXPECT_EQ(Events::count("Other", "ImprovementPlan"), 1);
-    EXPECT_EQ(Events::count("Other", "SetPath"), 0) << "the default folder was kept";
+    EXPECT_EQ(Events::count("Other", "SetPath"), 1) << "the folder is not the default";
+    EXPECT_EQ(w.InstallPath(), (installRoot() / "Kestrova Editor").string());
 
     host().ClickControl("start_app");
     m_backend->Pump();
@@ -276,28 +307,58 @@ TEST_F(MainWindow, WithoutStartShowsTheShortcutText) {
     EXPECT_EQ(Events::count("DownloaderInfo", "CloseInstallCompleteWindow"), 1);
 }
 
-TEST_F(MainWindow, AFailedVerificationOffersRetryAndTheAdviceLink) {
-    startSim("00000000000000000000000000000000");
+TEST_F(MainWindow, NoNetworkThenRetryInstalls) {
+    startSim();
+    setenv("KV_TEST_OFFLINE", "1", 1);
     InstallUIMainWnd& w = open();
     installAndWait();
-    EXPECT_EQ(m_kinds, std::vector<int>{kMsgVerifyFailed});
+    EXPECT_EQ(m_kinds, std::vector<int>{kMsgInternetFailed}) << story();
+    EXPECT_EQ(page("page_layout"), 1);
     EXPECT_TRUE(shown("text_fail_advice"));
     EXPECT_TRUE(shown("img_warning"));
     EXPECT_TRUE(shown("start_app"));
+    EXPECT_EQ(control("start_app")->GetText(), w.LanguageText("install_page", "retry_btn"));
     EXPECT_EQ(Events::count("Download", "8.DownFail", "First"), 1);
 
+    // The advice link opens the configured page (the opener is a stand-in here).
+    host().ClickControl("text_fail_advice");
+    m_backend->Pump();
+    EXPECT_EQ(Events::count("Download", "8-2.ClickInstallLink", "First"), 1) << story();
+
+    unsetenv("KV_TEST_OFFLINE");
     host().ClickControl("start_app");  // retry
     m_backend->Pump();
     EXPECT_EQ(Events::count("Download", "8-1.ClickTryAgain", "First"), 1);
     EXPECT_EQ(page("main_tablayout"), 1) << "a retry goes back to the running page";
+    EXPECT_FALSE(shown("text_fail_advice"));
+    EXPECT_EQ(w.stage, 2) << "working again: a close request asks first";
+    ASSERT_TRUE(m_backend->RunUntilFor([&w] { return w.stage == 1; }, kInstallBoundMs));
+    m_backend->RunUntilFor([] { return false; }, 200);
+    EXPECT_EQ(m_kinds.size(), 1u) << story();
+    EXPECT_TRUE(shown("start_app"));
+    EXPECT_FALSE(shown("img_warning"));
+    EXPECT_TRUE(fs::exists(installRoot() / "Kestrova Editor" / "KestrovaEditor.exe")) << story();
+    EXPECT_EQ(Events::count("Download", "5.ProgramInstall", "Retry"), 1) << story();
+}
+
+TEST_F(MainWindow, AnInvalidSignatureFailsEveryTryAndLabelsTheRetries) {
+    startSim({}, kProductDir + "KestrovaEditor_2.4.1.0.unsigned.exe");
+    InstallUIMainWnd& w = open();
+    installAndWait();
+    EXPECT_EQ(m_kinds, std::vector<int>{kMsgVerifyFailed}) << story();
+    EXPECT_TRUE(shown("text_fail_advice"));
+    EXPECT_EQ(Events::count("Download", "8.DownFail", "First"), 1);
+
+    host().ClickControl("start_app");
+    m_backend->Pump();
     ASSERT_TRUE(m_backend->RunUntilFor([this] { return m_kinds.size() == 2; }, kInstallBoundMs));
     ASSERT_TRUE(m_backend->RunUntilFor([this] { return shown("text_fail_advice"); }, 10000));
-    EXPECT_EQ(Events::count("Download", "8.DownFail", "Retry"), 1);
-
-    host().ClickControl("text_fail_advice");
+    EXPECT_EQ(Events::count("Download", "8.DownFail", "Retry"), 1) << story();
+    host().ClickControl("start_app");
     m_backend->Pump();
-    EXPECT_EQ(Events::count("Download", "8-2.ClickInstallLink", "Retry"), 1);
-    EXPECT_FALSE(w.UrlUsed().empty());
+    EXPECT_EQ(Events::count("Download", "8-1.ClickTryAgain", "Retry"), 1);
+    ASSERT_TRUE(m_backend->RunUntilFor([this] { return m_kinds.size() == 3; }, kInstallBoundMs));
+    EXPECT_FALSE(fs::exists(installRoot() / "Kestrova Editor" / "KestrovaEditor.exe"));
 }
 
 TEST_F(MainWindow, EscapeAndCloseRequestsWhileWorking) {
@@ -312,8 +373,7 @@ TEST_F(MainWindow, EscapeAndCloseRequestsWhileWorking) {
     host().ClickControl("install_btn");
     m_backend->Pump();
     ASSERT_EQ(page("main_tablayout"), 1);
-    host().ClickControl("closebtn");
-    m_backend->Pump();
+    clickHidden("closebtn");
     EXPECT_EQ(m_kinds, std::vector<int>{kMsgCancelQuestion});
     EXPECT_EQ(Events::count("DownloaderInfo", "CloseDownloadWindow"), 1);
     EXPECT_FALSE(ui::QuitRequested()) << "\"No\" lets the install run on";
@@ -343,6 +403,7 @@ TEST_F(MainWindow, FolderChoices) {
     InstallUIMainWnd& w = open();
     const fs::path root = m_dir.path() / "drive";
     fs::create_directories(root / "Quenlake" / "Tools");
+    openSettings();
 
     m_backend->SetFolderChoice(root.string());
     host().ClickControl("browser_btn");
@@ -368,8 +429,14 @@ TEST_F(MainWindow, FolderChoices) {
 
 TEST_F(MainWindow, LanguageFromTheUserAndTheItemsTheSkinOffers) {
     startSim();
-    // Only Japanese (1) and Korean (11) offered.
-    InstallUIMainWnd& w = open({}, [](std::string& markup) {
+    // Only Japanese (1) and Korean (11) offered, and no Korean licence.
+    InstallUIMainWnd& w = open({}, [](const std::string& name, std::string& markup) {
+        if (name.find("license.xml") != std::string::npos) {
+            const size_t at = markup.find("name=\"license_korean\"");
+            markup.replace(at, 22, "name=\"license_absent\"");
+        }
+        if (name.find("installsetting.xml") == std::string::npos)
+            return;
         size_t at = 0;
         for (int item = 0; (at = markup.find("<ListLabelElement", at)) != std::string::npos;
              ++item, ++at)
@@ -386,6 +453,7 @@ TEST_F(MainWindow, LanguageFromTheUserAndTheItemsTheSkinOffers) {
     // Korean has no licence in the skin: texts change, the licence and its event do not.
     const std::string licence = control("license_text")->GetText();
     const int settings = Events::count("DownloaderInfo00", "LanguageSetting");
+    openSettings();
     host().SelectComboItem("language_combox", 11);
     m_backend->Pump();
     EXPECT_EQ(w.languageIndex, 11);

@@ -112,6 +112,7 @@ private:
     void assertUiThread() const;
 
     void startBackgroundQueries();
+    void setIconFromResources();
     void startWorker();
     // Starts a thread that may touch this window until it ends; the destructor joins it.
     void spawn(std::function<void()> body);
