@@ -479,3 +479,90 @@ TEST(MainWindowText, SpaceFormatTakesOneText) {
 }
 
 }  // namespace
+
+namespace {
+
+// The texts a frame drew for one control, joined.
+std::string DrawnText(const ui::headless::Frame& frame, const std::string& control) {
+    std::string text;
+    for (const auto& op : frame.OpsOf(control))
+        if (op.kind == ui::DrawOp::Kind::Text)
+            text += op.text;
+    return text;
+}
+
+struct PageLanguage {
+    const char* name;
+    uint32_t languageId;
+};
+
+class MainWindowPages : public MainWindow, public ::testing::WithParamInterface<PageLanguage> {
+protected:
+    // KV_MAIN_WINDOW_FRAMES: a folder to keep every page as a picture, for a look.
+    ui::headless::Frame render(const std::string& page) {
+        ui::headless::Frame frame = host().Render();
+        if (const char* keep = std::getenv("KV_MAIN_WINDOW_FRAMES"))
+            frame.image->SavePng(std::string(keep) + "/main-" + page + "-" + GetParam().name +
+                                 ".png");
+        return frame;
+    }
+};
+
+TEST_P(MainWindowPages, EveryPageDrawsTheLanguagesTexts) {
+    startSim();
+    InstallUIMainWnd& w = open();
+    w.ChooseUiLanguage(GetParam().languageId);
+    m_backend->Pump();
+    auto text = [&w](const char* key) { return w.LanguageText("install_page", key); };
+
+    ui::headless::Frame frame = render("licence");
+    EXPECT_FALSE(DrawnText(frame, "install_btn").empty());
+    EXPECT_EQ(control("install_btn")->GetText(), text("install_btn"));
+
+    // The link text is the start of the line: its left end, or its right end in a
+    // right-to-left language.
+    auto clickLink = [this, &w] {
+        const ui::Rect r = control("license_link")->GetPos();
+        const bool wasOpen = w.SettingsOpen();
+        host().Click({r.left + 8, (r.top + r.bottom) / 2});
+        m_backend->Pump();
+        if (w.SettingsOpen() == wasOpen) {
+            host().Click({r.right - 8, (r.top + r.bottom) / 2});
+            m_backend->Pump();
+        }
+    };
+    clickLink();
+    frame = render("licence-text");
+    EXPECT_TRUE(w.SettingsOpen());
+    EXPECT_EQ(page("set_layout"), 0);
+    EXPECT_FALSE(DrawnText(frame, "license_text").empty());
+    clickLink();
+    EXPECT_FALSE(w.SettingsOpen()) << "the same link closes the panel";
+
+    openSettings();
+    frame = render("settings");
+    EXPECT_EQ(page("set_layout"), 1);
+    EXPECT_FALSE(DrawnText(frame, "install_path_text").empty());
+    // This skin hides the space labels, but they carry the product's size all the same.
+    EXPECT_NE(control("space_need")->GetText().find("120MB"), std::string::npos);
+    EXPECT_EQ(control("space_need")->GetText().find('%'), std::string::npos);
+
+    host().ClickControl("install_btn");
+    m_backend->Pump();
+    ASSERT_EQ(page("main_tablayout"), 1);
+    EXPECT_TRUE(w.Slides().IsRunning());
+    render("running");
+    ASSERT_TRUE(m_backend->RunUntilFor([&w] { return w.stage == 1; }, kInstallBoundMs));
+    m_backend->RunUntilFor([] { return false; }, 200);
+    frame = render("finish");
+    EXPECT_EQ(control("start_app")->GetText(), text("start_app"));
+    EXPECT_FALSE(w.Slides().IsRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, MainWindowPages,
+                         ::testing::Values(PageLanguage{"english", 1033},
+                                           PageLanguage{"japanese", 1041},
+                                           PageLanguage{"arabic", 1025}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
