@@ -143,7 +143,8 @@ protected:
         ui::ResetQuit();
     }
 
-    void startSim(const std::string& md5 = {}, const std::string& source = kSetup) {
+    void startSim(const std::string& md5 = {}, const std::string& source = kSetup,
+                  const std::string& filePath = kFilePath) {
         const std::string served = kvtest::readFile(source);
         Json::Value fixture(Json::objectValue);
         Json::Value reply(Json::objectValue);
@@ -156,8 +157,8 @@ protected:
             {"Software_name", "Kestrova Editor"},
             {"Software_version", "2.4.1.0"},
             {"Process_name", "KestrovaEditor-not-started.exe"},
-            {"Download_url", "https://download.kestrova.example" + kFilePath},
-            {"Extra_download_url", "https://files.kestrova.example" + kFilePath},
+            {"Download_url", "https://download.kestrova.example" + filePath},
+            {"Extra_download_url", "https://files.kestrova.example" + filePath},
             {"Md5", md5.empty() ? md5Hex(served) : md5},
             {"Filesize", std::to_string(served.size())}};
         for (const auto& [name, value] : fields) {
@@ -168,7 +169,7 @@ protected:
         }
         fixture["update"]["replies"].append(reply);
         for (const char* host : {"download.kestrova.example", "files.kestrova.example"})
-            fixture["download"]["files"][std::string(host) + kFilePath]["source"] = source;
+            fixture["download"]["files"][std::string(host) + filePath]["source"] = source;
         Json::StreamWriterBuilder builder;
         builder["indentation"] = "";
         m_sim = std::make_unique<kvtest::VendorSim>(Json::writeString(builder, fixture));
@@ -358,6 +359,30 @@ TEST_F(MainWindow, AnInvalidSignatureFailsEveryTryAndLabelsTheRetries) {
     m_backend->Pump();
     EXPECT_EQ(Events::count("Download", "8-1.ClickTryAgain", "Retry"), 1);
     ASSERT_TRUE(m_backend->RunUntilFor([this] { return m_kinds.size() == 3; }, kInstallBoundMs));
+    EXPECT_FALSE(fs::exists(installRoot() / "Kestrova Editor" / "KestrovaEditor.exe"));
+}
+
+TEST_F(MainWindow, AProductThatIsNotASetupIsRevealedAndTheWindowStays) {
+    const std::string apk = "/editor/KestrovaEditor_2.4.1.0.apk";
+    startSim({}, kSetup, apk);
+    // The opener records what it was asked to show.
+    const fs::path opened = m_dir.path() / "opened.txt";
+    const fs::path opener = m_dir.path() / "opener.sh";
+    kvtest::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + opened.string() + "'\n");
+    fs::permissions(opener, fs::perms::owner_all);
+    setenv("KV_OPENER", opener.c_str(), 1);
+    InstallUIMainWnd& w = open({{"Extra_download_url", "https://files.kestrova.example" + apk},
+                                {"Download_url", "https://download.kestrova.example" + apk}});
+    installAndWait();
+    EXPECT_TRUE(m_kinds.empty()) << story();
+    ASSERT_TRUE(shown("start_app"));
+    host().ClickControl("start_app");
+    m_backend->Pump();
+    EXPECT_FALSE(ui::QuitRequested()) << "the window stays";
+    EXPECT_TRUE(w.IsWindowVisible());
+    const std::string target = kvtest::readFile(opened);
+    EXPECT_NE(target.find(fs::path(w.downloadDirectory).string()), std::string::npos)
+        << target << story();
     EXPECT_FALSE(fs::exists(installRoot() / "Kestrova Editor" / "KestrovaEditor.exe"));
 }
 
