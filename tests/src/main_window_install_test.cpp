@@ -13,6 +13,7 @@
 #include <map>
 #include <thread>
 
+#include "CConfigure.h"
 #include "Common/install_ui_mainwnd.h"
 #include "Common/message_box_wnd.h"
 #include "Common/startup_sequence.h"
@@ -153,11 +154,11 @@ protected:
             {"Downloader_id", "253"},
             {"Software_id", "1201"},
             {"Site_id", "55"},
-            {"Downloader_type", "1"},
+            {"Downloader_type", m_downloaderType},
             {"Software_name", "Kestrova Editor"},
             {"Software_version", "2.4.1.0"},
             {"Process_name", "KestrovaEditor-not-started.exe"},
-            {"Download_url", "https://download.kestrova.example" + filePath},
+            {"Download_url", "https://" + m_downloadHost + filePath},
             {"Extra_download_url", "https://files.kestrova.example" + filePath},
             {"Md5", md5.empty() ? md5Hex(served) : md5},
             {"Filesize", std::to_string(served.size())}};
@@ -168,8 +169,8 @@ protected:
             reply["fields"].append(pair);
         }
         fixture["update"]["replies"].append(reply);
-        for (const char* host : {"download.kestrova.example", "files.kestrova.example"})
-            fixture["download"]["files"][std::string(host) + filePath]["source"] = source;
+        for (const std::string& host : {m_downloadHost, std::string("files.kestrova.example")})
+            fixture["download"]["files"][host + filePath]["source"] = source;
         Json::StreamWriterBuilder builder;
         builder["indentation"] = "";
         m_sim = std::make_unique<kvtest::VendorSim>(Json::writeString(builder, fixture));
@@ -246,6 +247,8 @@ protected:
     std::vector<int> m_exitCodes;
     int m_guardReleases = 0;
     bool m_answerYes = false;
+    std::string m_downloaderType = "1";
+    std::string m_downloadHost = "download.kestrova.example";
 };
 
 TEST_F(MainWindow, StartsOnTheLicencePageAndReportsTheStartInOrder) {
@@ -384,6 +387,56 @@ TEST_F(MainWindow, AProductThatIsNotASetupIsRevealedAndTheWindowStays) {
     EXPECT_NE(target.find(fs::path(w.downloadDirectory).string()), std::string::npos)
         << target << story();
     EXPECT_FALSE(fs::exists(installRoot() / "Kestrova Editor" / "KestrovaEditor.exe"));
+}
+
+TEST_F(MainWindow, ProgressFromTheWorkerThreadIsScaledForSubPrograms) {
+    startSim();
+    InstallUIMainWnd& w = open();
+    auto progressAt = [&](int counter) {
+        w.subProgramCounter = counter;
+        // From another thread, as the download loop calls it.
+        std::thread([&w] { w.ShowDownloadProgress(50, 100); }).join();
+        m_backend->Pump();
+        return m_window->FindControl<ui::Progress>("install_progress")->GetValue();
+    };
+    EXPECT_EQ(progressAt(0), 40) << "the main file alone";
+    w.subPrograms.setNames({"Torvane", "Melvisto"});
+    EXPECT_EQ(progressAt(0), 20);
+    EXPECT_EQ(progressAt(1), 50);
+    EXPECT_EQ(progressAt(2), 70);
+    EXPECT_EQ(control("install_label")->GetText().find('%') == std::string::npos, false);
+}
+
+TEST_F(MainWindow, TheAdviceLinkFollowsTheDownloaderType) {
+    const fs::path opened = m_dir.path() / "opened.txt";
+    const fs::path opener = m_dir.path() / "opener.sh";
+    kvtest::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + opened.string() + "'\n");
+    fs::permissions(opener, fs::perms::owner_all);
+    // A content-delivery address is configured; the configuration's list leaves such
+    // addresses out, so only type 1 (the first other address) finds a page.
+    m_downloadHost = "dl.kestrova.example";
+    for (const char* type : {"1", "2", "4"}) {
+        SCOPED_TRACE(std::string("Downloader_type ") + type);
+        m_downloaderType = type;
+        startSim();
+        setenv("KV_OPENER", opener.c_str(), 1);
+        setenv("KV_TEST_OFFLINE", "1", 1);
+        fs::remove(opened);
+        InstallUIMainWnd& w = open();
+        installAndWait();
+        ASSERT_TRUE(shown("text_fail_advice"));
+        w.SetUrlUsed("");  // as when no address was chosen
+        ui::Notification link{"link", control("text_fail_advice")};
+        m_window->Notify(link);
+        const std::string target = fs::exists(opened) ? kvtest::readFile(opened) : "";
+        if (std::string(type) == "1")
+            EXPECT_EQ(target.rfind("https://files.kestrova.example" + kFilePath, 0), 0u)
+                << target << story();
+        else
+            EXPECT_EQ(target, "") << "no address of this type to offer";
+        m_window.reset();
+        m_sim.reset();
+    }
 }
 
 TEST_F(MainWindow, EscapeAndCloseRequestsWhileWorking) {
