@@ -193,8 +193,8 @@ protected:
         m_window->CenterAndShow();
         m_backend->Pump();
         // Never the machine's programs folder.
-        if (ui::Control* edit = control("install_file_path_edit"))
-            edit->SetText(installRoot().string());
+        if (ui::Control* folderBox = control("install_file_path_edit"))
+            folderBox->SetText(installRoot().string());
         return *m_window;
     }
 
@@ -347,7 +347,7 @@ TEST_F(MainWindow, NoNetworkThenRetryInstalls) {
 
 TEST_F(MainWindow, AnInvalidSignatureFailsEveryTryAndLabelsTheRetries) {
     startSim({}, kProductDir + "KestrovaEditor_2.4.1.0.unsigned.exe");
-    InstallUIMainWnd& w = open();
+    open();
     installAndWait();
     EXPECT_EQ(m_kinds, std::vector<int>{kMsgVerifyFailed}) << story();
     EXPECT_TRUE(shown("text_fail_advice"));
@@ -404,7 +404,7 @@ TEST_F(MainWindow, ProgressFromTheWorkerThreadIsScaledForSubPrograms) {
     EXPECT_EQ(progressAt(0), 20);
     EXPECT_EQ(progressAt(1), 50);
     EXPECT_EQ(progressAt(2), 70);
-    EXPECT_EQ(control("install_label")->GetText().find('%') == std::string::npos, false);
+    EXPECT_NE(control("install_label")->GetText().find("70%"), std::string::npos);
 }
 
 TEST_F(MainWindow, TheAdviceLinkFollowsTheDownloaderType) {
@@ -641,6 +641,6 @@ INSTANTIATE_TEST_SUITE_P(Languages, MainWindowPages,
                          ::testing::Values(PageLanguage{"english", 1033},
                                            PageLanguage{"japanese", 1041},
                                            PageLanguage{"arabic", 1025}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
