@@ -13,6 +13,7 @@
 #include <map>
 #include <thread>
 
+#include "CConfigure.h"
 #include "Common/install_ui_mainwnd.h"
 #include "Common/message_box_wnd.h"
 #include "Common/startup_sequence.h"
@@ -143,7 +144,8 @@ protected:
         ui::ResetQuit();
     }
 
-    void startSim(const std::string& md5 = {}, const std::string& source = kSetup) {
+    void startSim(const std::string& md5 = {}, const std::string& source = kSetup,
+                  const std::string& filePath = kFilePath) {
         const std::string served = kvtest::readFile(source);
         Json::Value fixture(Json::objectValue);
         Json::Value reply(Json::objectValue);
@@ -152,12 +154,12 @@ protected:
             {"Downloader_id", "253"},
             {"Software_id", "1201"},
             {"Site_id", "55"},
-            {"Downloader_type", "1"},
+            {"Downloader_type", m_downloaderType},
             {"Software_name", "Kestrova Editor"},
             {"Software_version", "2.4.1.0"},
             {"Process_name", "KestrovaEditor-not-started.exe"},
-            {"Download_url", "https://download.kestrova.example" + kFilePath},
-            {"Extra_download_url", "https://files.kestrova.example" + kFilePath},
+            {"Download_url", "https://" + m_downloadHost + filePath},
+            {"Extra_download_url", "https://files.kestrova.example" + filePath},
             {"Md5", md5.empty() ? md5Hex(served) : md5},
             {"Filesize", std::to_string(served.size())}};
         for (const auto& [name, value] : fields) {
@@ -167,8 +169,8 @@ protected:
             reply["fields"].append(pair);
         }
         fixture["update"]["replies"].append(reply);
-        for (const char* host : {"download.kestrova.example", "files.kestrova.example"})
-            fixture["download"]["files"][std::string(host) + kFilePath]["source"] = source;
+        for (const std::string& host : {m_downloadHost, std::string("files.kestrova.example")})
+            fixture["download"]["files"][host + filePath]["source"] = source;
         Json::StreamWriterBuilder builder;
         builder["indentation"] = "";
         m_sim = std::make_unique<kvtest::VendorSim>(Json::writeString(builder, fixture));
@@ -191,8 +193,8 @@ protected:
         m_window->CenterAndShow();
         m_backend->Pump();
         // Never the machine's programs folder.
-        if (ui::Control* edit = control("install_file_path_edit"))
-            edit->SetText(installRoot().string());
+        if (ui::Control* folderBox = control("install_file_path_edit"))
+            folderBox->SetText(installRoot().string());
         return *m_window;
     }
 
@@ -245,6 +247,8 @@ protected:
     std::vector<int> m_exitCodes;
     int m_guardReleases = 0;
     bool m_answerYes = false;
+    std::string m_downloaderType = "1";
+    std::string m_downloadHost = "download.kestrova.example";
 };
 
 TEST_F(MainWindow, StartsOnTheLicencePageAndReportsTheStartInOrder) {
@@ -343,7 +347,7 @@ TEST_F(MainWindow, NoNetworkThenRetryInstalls) {
 
 TEST_F(MainWindow, AnInvalidSignatureFailsEveryTryAndLabelsTheRetries) {
     startSim({}, kProductDir + "KestrovaEditor_2.4.1.0.unsigned.exe");
-    InstallUIMainWnd& w = open();
+    open();
     installAndWait();
     EXPECT_EQ(m_kinds, std::vector<int>{kMsgVerifyFailed}) << story();
     EXPECT_TRUE(shown("text_fail_advice"));
@@ -359,6 +363,80 @@ TEST_F(MainWindow, AnInvalidSignatureFailsEveryTryAndLabelsTheRetries) {
     EXPECT_EQ(Events::count("Download", "8-1.ClickTryAgain", "Retry"), 1);
     ASSERT_TRUE(m_backend->RunUntilFor([this] { return m_kinds.size() == 3; }, kInstallBoundMs));
     EXPECT_FALSE(fs::exists(installRoot() / "Kestrova Editor" / "KestrovaEditor.exe"));
+}
+
+TEST_F(MainWindow, AProductThatIsNotASetupIsRevealedAndTheWindowStays) {
+    const std::string apk = "/editor/KestrovaEditor_2.4.1.0.apk";
+    startSim({}, kSetup, apk);
+    // The opener records what it was asked to show.
+    const fs::path opened = m_dir.path() / "opened.txt";
+    const fs::path opener = m_dir.path() / "opener.sh";
+    kvtest::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + opened.string() + "'\n");
+    fs::permissions(opener, fs::perms::owner_all);
+    setenv("KV_OPENER", opener.c_str(), 1);
+    InstallUIMainWnd& w = open({{"Extra_download_url", "https://files.kestrova.example" + apk},
+                                {"Download_url", "https://download.kestrova.example" + apk}});
+    installAndWait();
+    EXPECT_TRUE(m_kinds.empty()) << story();
+    ASSERT_TRUE(shown("start_app"));
+    host().ClickControl("start_app");
+    m_backend->Pump();
+    EXPECT_FALSE(ui::QuitRequested()) << "the window stays";
+    EXPECT_TRUE(w.IsWindowVisible());
+    const std::string target = kvtest::readFile(opened);
+    EXPECT_NE(target.find(fs::path(w.downloadDirectory).string()), std::string::npos)
+        << target << story();
+    EXPECT_FALSE(fs::exists(installRoot() / "Kestrova Editor" / "KestrovaEditor.exe"));
+}
+
+TEST_F(MainWindow, ProgressFromTheWorkerThreadIsScaledForSubPrograms) {
+    startSim();
+    InstallUIMainWnd& w = open();
+    auto progressAt = [&](int counter) {
+        w.subProgramCounter = counter;
+        // From another thread, as the download loop calls it.
+        std::thread([&w] { w.ShowDownloadProgress(50, 100); }).join();
+        m_backend->Pump();
+        return m_window->FindControl<ui::Progress>("install_progress")->GetValue();
+    };
+    EXPECT_EQ(progressAt(0), 40) << "the main file alone";
+    w.subPrograms.setNames({"Torvane", "Melvisto"});
+    EXPECT_EQ(progressAt(0), 20);
+    EXPECT_EQ(progressAt(1), 50);
+    EXPECT_EQ(progressAt(2), 70);
+    EXPECT_NE(control("install_label")->GetText().find("70%"), std::string::npos);
+}
+
+TEST_F(MainWindow, TheAdviceLinkFollowsTheDownloaderType) {
+    const fs::path opened = m_dir.path() / "opened.txt";
+    const fs::path opener = m_dir.path() / "opener.sh";
+    kvtest::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + opened.string() + "'\n");
+    fs::permissions(opener, fs::perms::owner_all);
+    // A content-delivery address is configured; the configuration's list leaves such
+    // addresses out, so only type 1 (the first other address) finds a page.
+    m_downloadHost = "dl.kestrova.example";
+    for (const char* type : {"1", "2", "4"}) {
+        SCOPED_TRACE(std::string("Downloader_type ") + type);
+        m_downloaderType = type;
+        startSim();
+        setenv("KV_OPENER", opener.c_str(), 1);
+        setenv("KV_TEST_OFFLINE", "1", 1);
+        fs::remove(opened);
+        InstallUIMainWnd& w = open();
+        installAndWait();
+        ASSERT_TRUE(shown("text_fail_advice"));
+        w.SetUrlUsed("");  // as when no address was chosen
+        ui::Notification link{"link", control("text_fail_advice")};
+        m_window->Notify(link);
+        const std::string target = fs::exists(opened) ? kvtest::readFile(opened) : "";
+        if (std::string(type) == "1")
+            EXPECT_EQ(target.rfind("https://files.kestrova.example" + kFilePath, 0), 0u)
+                << target << story();
+        else
+            EXPECT_EQ(target, "") << "no address of this type to offer";
+        m_window.reset();
+        m_sim.reset();
+    }
 }
 
 TEST_F(MainWindow, EscapeAndCloseRequestsWhileWorking) {
@@ -477,5 +555,92 @@ TEST(MainWindowText, SpaceFormatTakesOneText) {
     EXPECT_EQ(FormatSizeText("%d MB", "1"), "%d MB");
     EXPECT_EQ(FormatSizeText("100%% %s", "x"), "100% x");
 }
+
+}  // namespace
+
+namespace {
+
+// The texts a frame drew for one control, joined.
+std::string DrawnText(const ui::headless::Frame& frame, const std::string& control) {
+    std::string text;
+    for (const auto& op : frame.OpsOf(control))
+        if (op.kind == ui::DrawOp::Kind::Text)
+            text += op.text;
+    return text;
+}
+
+struct PageLanguage {
+    const char* name;
+    uint32_t languageId;
+};
+
+class MainWindowPages : public MainWindow, public ::testing::WithParamInterface<PageLanguage> {
+protected:
+    // KV_MAIN_WINDOW_FRAMES: a folder to keep every page as a picture, for a look.
+    ui::headless::Frame render(const std::string& page) {
+        ui::headless::Frame frame = host().Render();
+        if (const char* keep = std::getenv("KV_MAIN_WINDOW_FRAMES"))
+            frame.image->SavePng(std::string(keep) + "/main-" + page + "-" + GetParam().name +
+                                 ".png");
+        return frame;
+    }
+};
+
+TEST_P(MainWindowPages, EveryPageDrawsTheLanguagesTexts) {
+    startSim();
+    InstallUIMainWnd& w = open();
+    w.ChooseUiLanguage(GetParam().languageId);
+    m_backend->Pump();
+    auto text = [&w](const char* key) { return w.LanguageText("install_page", key); };
+
+    ui::headless::Frame frame = render("licence");
+    EXPECT_FALSE(DrawnText(frame, "install_btn").empty());
+    EXPECT_EQ(control("install_btn")->GetText(), text("install_btn"));
+
+    // The link text is the start of the line: its left end, or its right end in a
+    // right-to-left language.
+    auto clickLink = [this, &w] {
+        const ui::Rect r = control("license_link")->GetPos();
+        const bool wasOpen = w.SettingsOpen();
+        host().Click({r.left + 8, (r.top + r.bottom) / 2});
+        m_backend->Pump();
+        if (w.SettingsOpen() == wasOpen) {
+            host().Click({r.right - 8, (r.top + r.bottom) / 2});
+            m_backend->Pump();
+        }
+    };
+    clickLink();
+    frame = render("licence-text");
+    EXPECT_TRUE(w.SettingsOpen());
+    EXPECT_EQ(page("set_layout"), 0);
+    EXPECT_FALSE(DrawnText(frame, "license_text").empty());
+    clickLink();
+    EXPECT_FALSE(w.SettingsOpen()) << "the same link closes the panel";
+
+    openSettings();
+    frame = render("settings");
+    EXPECT_EQ(page("set_layout"), 1);
+    EXPECT_FALSE(DrawnText(frame, "install_path_text").empty());
+    // This skin hides the space labels, but they carry the product's size all the same.
+    EXPECT_NE(control("space_need")->GetText().find("120MB"), std::string::npos);
+    EXPECT_EQ(control("space_need")->GetText().find('%'), std::string::npos);
+
+    host().ClickControl("install_btn");
+    m_backend->Pump();
+    ASSERT_EQ(page("main_tablayout"), 1);
+    EXPECT_TRUE(w.Slides().IsRunning());
+    render("running");
+    ASSERT_TRUE(m_backend->RunUntilFor([&w] { return w.stage == 1; }, kInstallBoundMs));
+    m_backend->RunUntilFor([] { return false; }, 200);
+    frame = render("finish");
+    EXPECT_EQ(control("start_app")->GetText(), text("start_app"));
+    EXPECT_FALSE(w.Slides().IsRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, MainWindowPages,
+                         ::testing::Values(PageLanguage{"english", 1033},
+                                           PageLanguage{"japanese", 1041},
+                                           PageLanguage{"arabic", 1025}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
