@@ -46,7 +46,7 @@ std::string demoFixture(const Json::Value& fault = Json::Value()) {
     std::string text =
         kvtest::readFile(fs::path(KV_SOURCE_DIR) / "tools/vendor-sim/fixtures/demo.json");
     text = std::regex_replace(text, std::regex("@SETUP_MD5@"),
-                              DownLoadImpl::md5OfFile(kSetup.string()));
+                              CDownLoadImpl::md5OfFile(kSetup.string()));
     text =
         std::regex_replace(text, std::regex("@SETUP_SIZE@"), std::to_string(fs::file_size(kSetup)));
     text = std::regex_replace(text, std::regex("@SETUP_FILE@"), kSetup.string());
