@@ -221,6 +221,11 @@ fs::path desktopDirectory() {
 }
 
 fs::path programFilesDirectory() {
+    const std::string chosen = envValue("KV_PROGRAM_FILES_DIR");
+    if (!chosen.empty() && chosen.front() == '/')
+        return withoutTrailingSlash(chosen);
+    if (!chosen.empty())
+        LOG(INFO) << " KV_PROGRAM_FILES_DIR is not an absolute path, ignored: " << chosen;
     if (geteuid() == 0)
         return kRootProgramFiles;
     fs::path home = homeDirectory();

@@ -1,5 +1,6 @@
 #include "Logging.h"
 
+#include <atomic>
 #include <system_error>
 
 // The storage and the crash handler are created here, at static initialisation: on a crash
@@ -11,6 +12,8 @@ namespace kvlog {
 const char* const kLineFormat = "%datetime--[Thread](%thread) %msg";
 
 namespace {
+
+std::atomic<bool> g_terminalEcho{false};
 
 el::Configurations baseConfiguration(bool toStandardOutput) {
     el::Configurations conf;
@@ -33,8 +36,12 @@ const bool kConfiguredAtStart = [] {
 
 }  // namespace
 
+void setTerminalEcho(bool on) {
+    g_terminalEcho = on;
+}
+
 void configureLogging(const std::filesystem::path& logFile, bool toStandardOutput) {
-    el::Configurations conf = baseConfiguration(toStandardOutput);
+    el::Configurations conf = baseConfiguration(toStandardOutput || g_terminalEcho);
     if (logFile.empty()) {
         conf.setGlobally(el::ConfigurationType::ToFile, "false");
     } else {

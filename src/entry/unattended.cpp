@@ -19,6 +19,7 @@
 #include "Common/side_queries.h"
 #include "Common/skin_labels.h"
 #include "Common/skin_probe.h"
+#include "Common/startup_sequence.h"
 #include "FuntionImpl.h"
 #include "FuntionImplChannel.h"
 #include "FuntionImplFirewall.h"
@@ -65,20 +66,6 @@ void finishReporting() {
     report("CrashRate", "Close", "", true);
 }
 
-// The machine facts reported once per machine.
-void reportMachineOnce() {
-    const char* key = "SOFTWARE\\Kestrova\\Downloader2.5.0";
-    if (!FuntionImpl::ReadRegString(platform::Hive::LocalMachine, key, "GA_PC").empty())
-        return;
-    report("PC", "SysOS",
-           FuntionImpl::GetOSVersionName() + (FuntionImpl::IsWow64() ? " 64bit" : " 32bit"));
-    report("PC", "SysLanguage", FuntionImpl::GetUILanguageName());
-    int width = 0, height = 0;
-    FuntionImpl::GetScreenScale(width, height);
-    report("PC", "SysScreenResolution", std::to_string(width) + "*" + std::to_string(height));
-    FuntionImpl::WriteRegString(platform::Hive::LocalMachine, key, "GA_PC", "1");
-}
-
 // The product's main program in the install folder, or found below it; empty when the
 // configuration never loaded.
 std::string launchTarget(const std::string& installPath, const CConfigure& cfg) {
@@ -123,64 +110,21 @@ std::optional<SkinParts> OpenSkinPackage(const platform::ResourceTable& resource
     return SkinParts{std::move(skin), std::move(*labels)};
 }
 
-struct ProductLabels {
-    int siteId = 0;
-    int languageId = 0;
-    std::string softwareName;
-    std::string extraUrl;
-};
-
-// What the main window does when it starts: its controls reset and the product's labels read.
-ProductLabels StartLikeTheWindow(ConsolePresenter& w) {
-    auto label = [&w](std::string_view name) { return w.LabelText(name).value_or(""); };
-    w.running = false;
-    w.spTracking = true;
-    w.isRetry = false;
-    for (const char* name : {"text_fail_retry", "text_fail_advice", "img_warning"})
-        w.SetControlVisible(name, false);
-    w.SetUrlUsed("");
-    w.downloaderId = parseDecimalInt(label("Downloader_id"));
-    ProductLabels product;
-    product.siteId = parseDecimalInt(label("Site_id"));
-    product.languageId = parseDecimalInt(label("Language_id"));
-    w.needStart = parseDecimalInt(label("NeedStart_flag"));
-    product.softwareName = label("Software_name");
-    product.extraUrl = label("Extra_download_url");
-    EventReporter::instance().setProductContext(
-        FuntionImpl::ReportContext(product.siteId, product.softwareName, product.extraUrl,
-                                   IsToolkitDownloader(w.downloaderId)));
-    return product;
-}
-
-// The launch events and the interface language, as the window reports them when it shows.
-void ReportLaunch(ConsolePresenter& w, const ProductLabels& product, const std::string& self,
-                  const UnattendedOptions& options, uint64_t shownAt) {
-    LOG(INFO) << " Downloader version: " << FuntionImpl::GetFileVersionString(self)
-              << ", 64Bit: " << (FuntionImpl::IsWow64() ? "True" : "False");
-    LOG(INFO) << " Request For Product Config -- [Downloader Id]: " << w.downloaderId
-              << " [Site Id]: " << product.siteId << " [Language Id]: " << product.languageId;
-    report("CrashRate", "Start", "");
-    reportMachineOnce();
-    report("Download", "1.Launch", "");
-
-    const StartupLanguage startup = StartupLanguageFor(platform::userUiLanguageId());
-    report("DownloaderInfo00", "Country", startup.country);
-    w.languageIndex = options.languageIndex.value_or(startup.index);
+// The interface language as the window chooses it when it shows, and its licence event when
+// the skin carries that licence.
+void ReportLanguage(ConsolePresenter& w, const SkinParts& package, const UnattendedOptions& options,
+                    uint64_t shownAt) {
+    const int startupIndex = ReportStartupCountry(platform::userUiLanguageId());
+    w.languageIndex = options.languageIndex.value_or(startupIndex);
+    const LanguageRow& row = LanguageRowFor(w.languageIndex);
+    const auto licence = package.skin->UnzipText("skin\\License.xml");
+    if (*row.licenseControl && licence &&
+        licence->find(std::string("name=\"") + row.licenseControl + "\"") != std::string::npos)
+        report("DownloaderInfo00", "LanguageSetting", row.eventLabel);
     const std::string format = w.LanguageText("install_page", "install_label");
     if (!format.empty())
         w.progressFormat = format;
     report("Other", "ClickToShowTime", std::to_string(platform::tickCount() - shownAt));
-}
-
-// The events of the click on install, as the window reports them.
-void ReportInstallClick(const ConsolePresenter& w, bool pathChanged) {
-    LOG(INFO) << " Click install button";
-    report("DownloaderInfo00", "ClickInstall001", "");
-    report("Download", "2.DownStart", "");
-    report("Other", "ImprovementPlan", "Enable");
-    report("Other", "SetLanguage", LanguageRowFor(w.languageIndex).name);
-    if (pathChanged)
-        report("Other", "SetPath", "");
 }
 
 // What the install came to, on the terminal; the product started when asked. The exit status.
@@ -255,24 +199,22 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     const bool terminal = &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
     ConsolePresenter w(out, package->skin, package->labels, terminal);
     const uint64_t shownAt = platform::tickCount();
-    const ProductLabels product = StartLikeTheWindow(w);
+    for (const char* name : {"text_fail_retry", "text_fail_advice", "img_warning"})
+        w.SetControlVisible(name, false);
+    const StartupLabels product = ReadStartupLabels(w);
     const std::string& softwareName = product.softwareName;
-    const std::string& extraUrl = product.extraUrl;
     CConfigure cfg(w.downloaderId, product.languageId, product.siteId);
     w.configure = &cfg;
     const std::string stamp = SessionStamp(std::chrono::system_clock::now());
     const std::string defaultPath = DefaultInstallPath();
     const std::string chosen = options.folder.value_or(defaultPath);
-    // The folder is made or checked before the log is opened in it.
-    const DownloadDirectory downloads = MakeDownloadDirectory(softwareName, extraUrl);
+    const StartupFolders downloads = OpenStartupFolders(w, product, stamp);
     if (downloads.folder.empty()) {
         out << "No private work folder could be made; see the messages above." << std::endl;
         return 1;
     }
-    w.downloadDirectory = downloads.folder;
     w.SetChosenFolder(chosen, downloads.productFolder);
-    const fs::path logFile = fs::path(downloads.folder) / LogFileName(extraUrl, stamp);
-    OpenProgramLog(logFile);
+    const fs::path logFile = downloads.logFile;
 
     const std::string self = platform::ownModulePath().string();
     FuntionImpl::AddFirewallException(self);
@@ -293,13 +235,16 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     std::thread configQuery([&w] { AsyncGetCbsInfoThreadFunc(w); });
     queries.start([&w] { VerifyCrossEndIdThreadFunc(w); });
 
-    ReportLaunch(w, product, self, options, shownAt);
+    ReportStartup(w, product);
+    ReportLanguage(w, *package, options, shownAt);
 
     // The window would show the licence now; the configuration query finishes meanwhile and
     // must not write the configuration while the worker reads it.
     configQuery.join();
 
-    ReportInstallClick(w, chosen != defaultPath);
+    const auto setting = package->skin->UnzipText(kSettingMarkupEntry);
+    ReportInstallClick(w.languageIndex, setting && ImprovementPlanDefault(*setting),
+                       chosen != defaultPath);
     const std::string productName = cfg.Software_name.empty() ? softwareName : cfg.Software_name;
     w.Print("Installing " + productName + " into " + w.GetInstallPath());
 

@@ -219,12 +219,17 @@ TEST(Paths, DesktopDirectoryFollowsUserDirsFile) {
     EXPECT_EQ(platform::desktopDirectory(), home / "Desktop");
 }
 
-TEST(Paths, ProgramFilesDirectoryDependsOnPrivilege) {
+TEST(Paths, ProgramFilesDirectoryDependsOnPrivilegeUnlessChosen) {
     kvtest::TempDir dir;
-    EnvGuard env({"HOME"});
+    EnvGuard env({"HOME", "KV_PROGRAM_FILES_DIR"});
     EnvGuard::setEnv("HOME", dir.path().string());
-    const fs::path expected = geteuid() == 0 ? fs::path("/opt") : dir.path() / ".local" / "opt";
-    EXPECT_EQ(platform::programFilesDirectory(), expected);
+    const fs::path byPrivilege = geteuid() == 0 ? fs::path("/opt") : dir.path() / ".local" / "opt";
+    for (const char* ignored : {"", "relative/programs"}) {
+        EnvGuard::setEnv("KV_PROGRAM_FILES_DIR", std::string(ignored));
+        EXPECT_EQ(platform::programFilesDirectory(), byPrivilege) << ignored;
+    }
+    EnvGuard::setEnv("KV_PROGRAM_FILES_DIR", (dir.path() / "programs/").string());
+    EXPECT_EQ(platform::programFilesDirectory(), dir.path() / "programs");
 }
 
 TEST(Paths, LongPathResolvesLinksAndNormalises) {

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Process.h"
 #include "test_support.h"
 
 namespace {
@@ -251,6 +252,34 @@ TEST_P(AlreadyExisted, WhileAnotherProcessHasItOpenAndNotAfterItWasKilled) {
         EXPECT_EQ(mutex->lock(0), WaitResult::Signaled);
         mutex->unlock();
     }
+}
+
+// The installer keeps its single-instance guard open while it runs the setup program and
+// starts the product; neither may carry it on after the installer ends, even when started with
+// inherited descriptors.
+TEST_P(AlreadyExisted, AChildThatInheritsDescriptorsDoesNotKeepTheObject) {
+    auto [guard, existed] = open("ORL_Downloader_9");
+    ASSERT_FALSE(existed);
+    auto child = platform::Process::start({.commandLine = "/bin/sleep 20", .inheritHandles = true});
+    ASSERT_TRUE(child);
+    // Descriptors are dropped at exec: look once the child runs `sleep`.
+    const std::filesystem::path proc = "/proc/" + std::to_string(child->pid());
+    std::error_code ec;
+    for (int i = 0;
+         i < 500 && std::filesystem::read_symlink(proc / "exe", ec).filename() != "sleep"; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::vector<std::string> kept;
+    for (const auto& fd : std::filesystem::directory_iterator(proc / "fd", ec)) {
+        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+        if (target.rfind(m_dir.path().string(), 0) == 0)
+            kept.push_back(target);
+    }
+    EXPECT_EQ(kept, std::vector<std::string>{});
+
+    guard.reset();
+    EXPECT_FALSE(open("ORL_Downloader_9").second) << "the child still holds it";
+    child->terminate();
+    child->wait(5000);
 }
 
 TEST_P(AlreadyExisted, NamesAreDistinguishedByEveryByte) {

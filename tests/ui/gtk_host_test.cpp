@@ -1,19 +1,11 @@
 // The GTK host on a real X server: a private Xvfb started here, and the windows driven in a
 // child process (GTK binds a process to one display for good).
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include "test_support.h"
 #include "ui/Edit.h"
@@ -21,91 +13,9 @@
 #include "ui/Image.h"
 #include "ui/Painter.h"
 #include "ui_test_helper.h"
-
-extern char** environ;
+#include "virtual_display.h"
 
 namespace {
-
-// An Xvfb of our own on a free display number, stopped by its pid.
-class VirtualDisplay {
-public:
-    ~VirtualDisplay() { Stop(); }
-
-    bool Start(std::string* why) {
-        const char* binary = "/usr/bin/Xvfb";
-        if (access(binary, X_OK) != 0) {
-            *why = "Xvfb is not installed (scripts/install-deps installs it)";
-            return false;
-        }
-        int fds[2];
-        if (pipe(fds) != 0) {
-            *why = "no pipe";
-            return false;
-        }
-        const std::string fd = std::to_string(fds[1]);
-        std::vector<std::string> args = {binary,         "-displayfd", fd,    "-screen", "0",
-                                         "1280x1024x24", "-nolisten",  "tcp", "-noreset"};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int rc = posix_spawn(&m_pid, binary, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        if (rc != 0) {
-            close(fds[0]);
-            m_pid = -1;
-            *why = "Xvfb did not start";
-            return false;
-        }
-        // Xvfb writes its display number once it accepts clients.
-        std::string number;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < deadline &&
-               number.find('\n') == std::string::npos) {
-            pollfd p{fds[0], POLLIN, 0};
-            if (poll(&p, 1, 200) <= 0)
-                continue;
-            char buf[32];
-            const ssize_t n = read(fds[0], buf, sizeof buf);
-            if (n <= 0)
-                break;
-            number.append(buf, size_t(n));
-        }
-        close(fds[0]);
-        if (number.find('\n') == std::string::npos) {
-            *why = "Xvfb gave no display number within 15 s";
-            Stop();
-            return false;
-        }
-        m_name = ":" + number.substr(0, number.find('\n'));
-        return true;
-    }
-
-    void Stop() {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 200 && waitpid(m_pid, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (waitpid(m_pid, &status, WNOHANG) == 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, &status, 0);
-        }
-        m_pid = -1;
-    }
-
-    const std::string& Name() const { return m_name; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_name;
-};
 
 class TimedWindow : public uitest::RecordingWindow {
 public:
@@ -283,21 +193,50 @@ KV_TEST_CHILD(gtk_modal) {
     return 0;
 }
 
+class NamedWindow : public uitest::RecordingWindow {
+public:
+    NamedWindow(std::string file, std::string className)
+        : RecordingWindow(std::move(file)), m_className(std::move(className)) {}
+    std::string GetWindowClassName() const override { return m_className; }
+
+private:
+    std::string m_className;
+};
+
+// Shows a window of class args[0] and one of another class right over it, then runs the loop
+// until the file args[1] appears (at most 60 s).
+KV_TEST_CHILD(gtk_class_owner) {
+    if (!ui::gtk::Install())
+        return 10;
+    ui::SkinPackage::SetDefault(uitest::Skin(uitest::SampleSkin()));
+    NamedWindow window("main.xml", args.at(0));
+    NamedWindow cover("main.xml", "Cover");
+    if (!window.Create(nullptr, "Owner") || !cover.Create(nullptr, "Cover"))
+        return 11;
+    for (NamedWindow* w : {&window, &cover}) {
+        w->CenterWindow();
+        w->ShowWindow();
+    }
+    if (!ui::gtk::WaitForFrames(cover, 1, 10000))
+        return 12;
+    waitFor([&] { return std::filesystem::exists(args.at(1)); }, 60000);
+    return 0;
+}
+
+// 0 when a window of class args[0] was found and activated, 1 when there was none.
+KV_TEST_CHILD(gtk_activate) {
+    if (!ui::gtk::Install())
+        return 10;
+    return ui::GetHostBackend()->ActivateWindowOfClass(args.at(0)) ? 0 : 1;
+}
+
 // Runs a child of this binary against a private Xvfb: its exit code, or nullopt (and `why`)
 // when no X server could be started.
 std::optional<int> runUnderXvfb(const char* child, const std::vector<std::string>& args,
                                 std::string* why) {
-    VirtualDisplay display;
+    kvtest::DisplayScope display;
     if (!display.Start(why))
         return std::nullopt;
-    kvtest::ScopedEnv x("DISPLAY", display.Name().c_str());
-    kvtest::ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
-    // The file chooser keeps its settings in memory instead of asking for a session bus.
-    kvtest::ScopedEnv settings("GSETTINGS_BACKEND", "memory");
-    // GTK keeps caches for the life of the process that the leak checker would count.
-    const std::string asan =
-        std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":detect_leaks=0";
-    kvtest::ScopedEnv leaks("ASAN_OPTIONS", asan.c_str());
     return kvtest::waitChild(kvtest::spawnChild(child, args), 120000);
 }
 
@@ -329,6 +268,48 @@ TEST(GtkHost, OpensClicksAndScreenshotsAWindowUnderXvfb) {
     const auto shot = dir.path() / "gtk-smoke.png";
     ASSERT_TRUE(std::filesystem::exists(shot));
     keepPicture(shot, "gtk-smoke.png");
+}
+
+}  // namespace
+
+namespace {
+
+// Where each class stands in the display's stack, bottom first; -1 when absent.
+int stackPosition(const kvtest::XScreen& screen, const std::string& className) {
+    const auto all = screen.Toplevels();
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i].viewable && all[i].className == className)
+            return int(i);
+    return -1;
+}
+
+// What a second copy of the installer does: another process finds the first one's window by
+// its class on the display and brings it in front of the window covering it.
+TEST(GtkHost, AnotherProgramFindsAWindowByItsClassAndBringsItToTheFront) {
+    kvtest::TempDir dir;
+    kvtest::DisplayScope display;
+    std::string why;
+    if (!display.Start(&why))
+        GTEST_SKIP() << why;
+    const std::string quit = (dir.path() / "quit").string();
+    const pid_t owner = kvtest::spawnChild("gtk_class_owner", {"KV_UI_Frame_41", quit});
+    kvtest::XScreen screen(display.Name());
+    ASSERT_TRUE(screen.Connected());
+    const auto first = screen.WaitFor("KV_UI_Frame_41", 20000);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->instanceName, "KV_UI_Frame_41");
+    ASSERT_TRUE(screen.WaitFor("Cover", 20000));
+    ASSERT_LT(stackPosition(screen, "KV_UI_Frame_41"), stackPosition(screen, "Cover"));
+
+    EXPECT_EQ(kvtest::waitChild(kvtest::spawnChild("gtk_activate", {"KV_UI_Frame_4"}), 60000), 1)
+        << "a class is matched whole";
+    EXPECT_LT(stackPosition(screen, "KV_UI_Frame_41"), stackPosition(screen, "Cover"));
+    EXPECT_EQ(kvtest::waitChild(kvtest::spawnChild("gtk_activate", {"KV_UI_Frame_41"}), 60000), 0);
+    EXPECT_GT(stackPosition(screen, "KV_UI_Frame_41"), stackPosition(screen, "Cover"));
+    EXPECT_EQ(screen.FocusWindow(), first->id);
+
+    kvtest::writeFile(quit, "");
+    EXPECT_EQ(kvtest::waitChild(owner, 30000), 0);
 }
 
 }  // namespace

@@ -49,7 +49,9 @@ std::optional<std::filesystem::path> parseUserDirsEntry(std::string_view text, s
                                                         const std::filesystem::path& home);
 
 // Where products are installed: /opt for the superuser (effective uid 0), else ~/.local/opt.
-// Empty when the home folder is unknown.
+// Empty when the home folder is unknown. KV_PROGRAM_FILES_DIR, when it is an absolute path,
+// takes the place of both, so tests and demos that run as root install into a folder of their
+// own.
 std::filesystem::path programFilesDirectory();
 
 // Absolute and normalised, with symbolic links resolved in the part of the path that exists

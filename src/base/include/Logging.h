@@ -20,4 +20,9 @@ extern const char* const kLineFormat;
 // created when missing). May be called again to move the log; lines already written stay.
 void configureLogging(const std::filesystem::path& logFile = {}, bool toStandardOutput = true);
 
+// The "debug" start of the installer: from now on every configuration also writes standard
+// output, whatever its caller asked, so the log shows in the terminal that started the program.
+// Applies to the next configureLogging call; call it before other threads log.
+void setTerminalEcho(bool on);
+
 }  // namespace kvlog

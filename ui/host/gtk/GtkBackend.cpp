@@ -3,6 +3,7 @@
 
 #include "GtkInternal.h"
 #include "GtkXTest.h"
+#include "GtkXWindows.h"
 #include "Logging.h"
 #include "ui/Fonts.h"
 
@@ -166,6 +167,18 @@ void GtkBackend::ShowSystemMessage(WindowHost* owner, const std::string& caption
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     runDialog(dialog);
     gtk_widget_destroy(dialog);
+}
+
+bool GtkBackend::ActivateWindowOfClass(const std::string& className) {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display)
+        return false;
+    // The topmost of them is the one the user saw last.
+    const std::vector<unsigned long> found = FindToplevelsOfClass(display, className);
+    for (auto it = found.rbegin(); it != found.rend(); ++it)
+        if (ActivateToplevel(display, *it))
+            return true;
+    return false;
 }
 
 Size GtkBackend::GetScreenSize() const {

@@ -94,6 +94,7 @@ public:
                                                const std::string& initial) override;
     void ShowSystemMessage(WindowHost* owner, const std::string& caption,
                            const std::string& text) override;
+    bool ActivateWindowOfClass(const std::string& className) override;
     Size GetScreenSize() const override;
     ScreenMetrics GetScreenMetrics() const override { return m_metrics; }
 

@@ -76,7 +76,13 @@ GtkWindowHost::GtkWindowHost(GtkBackend& backend, WindowBase& window, GtkWindowH
         gtk_window_set_transient_for(GTK_WINDOW(m_toplevel), GTK_WINDOW(owner->Toplevel()));
         gtk_window_set_skip_taskbar_hint(GTK_WINDOW(m_toplevel), TRUE);
     }
+    // The class name is what another copy of the program looks for on the display, so it
+    // goes into WM_CLASS (both parts) and the role. GTK calls the WM_CLASS setter deprecated
+    // because window managers should not need it; here another program does.
     const std::string wmClass = m_window.GetWindowClassName();
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_window_set_wmclass(GTK_WINDOW(m_toplevel), wmClass.c_str(), wmClass.c_str());
+    G_GNUC_END_IGNORE_DEPRECATIONS
     gtk_window_set_role(GTK_WINDOW(m_toplevel), wmClass.c_str());
 
     m_overlay = gtk_overlay_new();

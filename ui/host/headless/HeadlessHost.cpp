@@ -342,4 +342,14 @@ void HeadlessBackend::ShowSystemMessage(WindowHost*, const std::string& caption,
     m_systemMessages.push_back(text);
 }
 
+bool HeadlessBackend::ActivateWindowOfClass(const std::string& className) {
+    for (HeadlessWindowHost* host : m_hosts) {
+        if (host->Window().GetWindowClassName() == className) {
+            host->Restore();
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace ui::headless

@@ -68,6 +68,11 @@ public:
     // A plain system message box with an OK button; returns when it is answered.
     virtual void ShowSystemMessage(WindowHost* owner, const std::string& caption,
                                    const std::string& text) = 0;
+    // Brings a top-level window of class `className` to the front and gives it the focus, the
+    // way a user switching to it would; false when no such window exists. The GTK host looks at
+    // every program's windows on the display (another copy of the installer shows one), the
+    // headless host at its own.
+    virtual bool ActivateWindowOfClass(const std::string& className) = 0;
     // The primary monitor's size in the pixels windows are placed in (UI thread).
     virtual Size GetScreenSize() const = 0;
     // Measured when the backend was installed; any thread may ask.

@@ -159,6 +159,8 @@ public:
                                                const std::string& initial) override;
     void ShowSystemMessage(WindowHost* owner, const std::string& caption,
                            const std::string& text) override;
+    // Only this process's windows exist here: one of them, restored.
+    bool ActivateWindowOfClass(const std::string& className) override;
     Size GetScreenSize() const override { return m_screen; }
     ScreenMetrics GetScreenMetrics() const override { return m_metrics; }
 
