@@ -139,9 +139,11 @@ void ConsolePresenter::drawBar() {
     figures.bytesPerSecond = m_rate.BytesPerSecond();
     figures.secondsLeft = m_rate.SecondsLeft(m_total);
     if (m_redrawInPlace) {
-        m_out << '\r'
-              << FitToColumns(ProgressLineText(figures, kBarWidth), TerminalColumns(STDOUT_FILENO))
-              << "\x1b[K";
+        const std::string line =
+            FitToColumns(ProgressLineText(figures, kBarWidth), TerminalColumns(STDOUT_FILENO));
+        if (!m_redraws.Due(platform::tickCount(), figures.value, line))
+            return;
+        m_out << '\r' << line << "\x1b[K";
         m_out.flush();
         m_barOnLine = true;
         return;

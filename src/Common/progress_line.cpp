@@ -114,6 +114,17 @@ std::string ProgressLineText(const ProgressFigures& figures, int barWidth) {
     return line;
 }
 
+bool RedrawPacer::Due(uint64_t nowMs, int value, const std::string& line) {
+    if (line == m_line)
+        return false;
+    if (value == m_value && nowMs - m_atMs < kGapMs)
+        return false;
+    m_line = line;
+    m_value = value;
+    m_atMs = nowMs;
+    return true;
+}
+
 std::string FitToColumns(const std::string& line, int columns) {
     const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
     size_t at = 0;

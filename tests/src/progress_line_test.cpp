@@ -94,6 +94,15 @@ TEST(ProgressLine, ThePhaseAndItsFiguresOnOneLine) {
     EXPECT_EQ(PhaseOfBar(91), InstallPhase::Installing);
 }
 
+TEST(ProgressLine, RedrawsAreSparedUnlessThePercentageMoves) {
+    RedrawPacer pacer;
+    EXPECT_TRUE(pacer.Due(1000, 10, "a"));
+    EXPECT_FALSE(pacer.Due(1001, 10, "a")) << "nothing new";
+    EXPECT_FALSE(pacer.Due(1100, 10, "b")) << "only the figures moved, too soon";
+    EXPECT_TRUE(pacer.Due(1000 + RedrawPacer::kGapMs, 10, "b"));
+    EXPECT_TRUE(pacer.Due(1000 + RedrawPacer::kGapMs + 1, 11, "c")) << "a new percentage at once";
+}
+
 TEST(ProgressLine, ALineIsCutToTheTerminalOnCharacterBoundaries) {
     EXPECT_EQ(FitToColumns("abcdef", 80), "abcdef");
     EXPECT_EQ(FitToColumns("abcdef", 4), "abc") << "the last column stays free";

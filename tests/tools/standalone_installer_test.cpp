@@ -35,6 +35,11 @@ const fs::path kSetup = kBin / "demo-product" / "KestrovaEditor_2.4.1.0.exe";
 const std::string kUninstallKey =
     "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Kestrova Editor}_is1";
 
+// The end of a long output, for a failure message.
+std::string lastOf(const std::string& text) {
+    return text.size() > 3000 ? "..." + text.substr(text.size() - 3000) : text;
+}
+
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -80,11 +85,16 @@ PtyRun runOnPty(const std::string& program, const std::vector<std::string>& args
             break;
         run.output.append(buffer, static_cast<size_t>(got));
     }
+    // The terminal closes a moment before the program has ended.
     int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == 0) {
+    pid_t ended = 0;
+    while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        ::usleep(20000);
+    if (ended == 0) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
-    } else if (WIFEXITED(status)) {
+    } else if (ended == pid && WIFEXITED(status)) {
         run.exitCode = WEXITSTATUS(status);
     }
     ::close(master);
@@ -232,22 +242,29 @@ TEST_F(DemoRun, TheProgressLineRedrawsOnATerminalAndStepsIntoAPipe) {
     const fs::path copy = lonelyCopy();
 
     const PtyRun terminal = runOnPty(copy.string(), installArgs(), 120000);
-    ASSERT_EQ(terminal.exitCode, 0) << terminal.output;
+    ASSERT_EQ(terminal.exitCode, 0) << lastOf(terminal.output);
     const std::string& shown = terminal.output;
-    EXPECT_TRUE(contains(shown, "\r[")) << "not redrawn in place:\n" << shown;
-    EXPECT_TRUE(contains(shown, "downloading")) << shown;
-    EXPECT_TRUE(contains(shown, "verifying") || contains(shown, "installing")) << shown;
+    EXPECT_TRUE(contains(shown, "\r[")) << "not redrawn in place:\n" << lastOf(shown);
+    EXPECT_TRUE(contains(shown, "downloading")) << lastOf(shown);
+    EXPECT_TRUE(contains(shown, "verifying") || contains(shown, "installing")) << lastOf(shown);
     // "1.2 MiB of 3.4 MiB  1.1 MiB/s  0:02 left", whatever the figures.
     const std::regex downloading(
         R"(\d+\.\d (KiB|MiB) of \d+\.\d (KiB|MiB)  \d+\.\d (KiB|MiB)/s  \d+:\d\d left)");
-    EXPECT_TRUE(std::regex_search(shown, downloading)) << shown;
+    EXPECT_TRUE(std::regex_search(shown, downloading)) << lastOf(shown);
     // A redrawn line never wraps: every piece between returns fits the terminal.
     std::istringstream pieces(replaceAll(shown, "\n", "\r"));
     for (std::string piece; std::getline(pieces, piece, '\r');)
-        EXPECT_LT(piece.size(), 100u + 3) << piece;  // + the erase-line sequence
-    EXPECT_FALSE(contains(shown, "Volume serial")) << shown;
+        if (piece.rfind("[", 0) == 0)
+            EXPECT_LT(piece.size(), 100u + 3) << piece;  // + the erase-line sequence
+    EXPECT_FALSE(contains(shown, "Volume serial")) << lastOf(shown);
+    // Not a flood: about one redraw per percentage point and a few a second between them.
+    size_t redraws = 0;
+    for (size_t at = shown.find("\r["); at != std::string::npos; at = shown.find("\r[", at + 1))
+        ++redraws;
+    EXPECT_LT(redraws, 400u) << lastOf(shown);
 
     // Into a pipe: no carriage returns, a line every five points, each phase named.
+    fs::remove_all(root() / "tmp" / "KestrovaEditor_2");  // so the setup is downloaded again
     const auto piped = kvtest::runProgram(copy.string(), installArgs(), 120000);
     ASSERT_EQ(piped.exitCode, 0) << piped.output;
     EXPECT_FALSE(contains(piped.output, "\r")) << piped.output;
@@ -255,7 +272,7 @@ TEST_F(DemoRun, TheProgressLineRedrawsOnATerminalAndStepsIntoAPipe) {
     std::istringstream lines(piped.output);
     for (std::string line; std::getline(lines, line);)
         bars += line.rfind("[", 0) == 0 ? 1 : 0;
-    EXPECT_GE(bars, 10) << piped.output;
+    EXPECT_GE(bars, 5) << piped.output;  // the download's steps, then one per phase
     EXPECT_LE(bars, 25) << piped.output;
     EXPECT_TRUE(contains(piped.output, "downloading")) << piped.output;
     EXPECT_TRUE(contains(piped.output, "] 100%  finished")) << piped.output;

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -43,10 +42,12 @@ int main(int argc, char** argv) {
     if (ec != std::errc() || end != mibText.data() + mibText.size() || mib == 0 || mib > kMostMiB)
         return fail("MIB must be a whole number from 1 to " + std::to_string(kMostMiB));
 
+    std::error_code sizeError;
+    const uintmax_t size = fs::file_size(argv[1], sizeError);
     std::ifstream in(argv[1], std::ios::binary);
-    const std::vector<uint8_t> program((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>());
-    if (!in.eof() || program.empty())
+    std::vector<uint8_t> program(sizeError ? 0 : size);
+    if (sizeError || program.empty() ||
+        !in.read(reinterpret_cast<char*>(program.data()), static_cast<std::streamsize>(size)))
         return fail(std::string("cannot read ") + argv[1]);
 
     const fs::path out = argv[3];

@@ -98,6 +98,7 @@ private:
     int64_t m_done = 0;
     int64_t m_total = 0;
     TransferRate m_rate;
+    RedrawPacer m_redraws;
     std::string m_chosenFolder;
     std::string m_productFolder;
     std::string m_preparedPath;

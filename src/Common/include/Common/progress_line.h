@@ -53,6 +53,22 @@ struct ProgressFigures {
 // The whole line for `figures`, with a bar of `barWidth` cells.
 std::string ProgressLineText(const ProgressFigures& figures, int barWidth);
 
+// Whether a redrawn line is worth drawing: the download reports many times a second, and a
+// terminal that is rewritten that often flickers and floods a recording of the session.
+// A new percentage or phase is drawn at once; a change of the figures alone at most every
+// kGapMs. Not thread-safe: its owner serialises the calls.
+class RedrawPacer {
+public:
+    static constexpr uint64_t kGapMs = 250;
+    // True when `line` (for bar `value`) should be drawn at `nowMs`; it then counts as drawn.
+    bool Due(uint64_t nowMs, int value, const std::string& line);
+
+private:
+    std::string m_line;
+    int m_value = -1;
+    uint64_t m_atMs = 0;
+};
+
 // `line` cut to fewer than `columns` characters (whole UTF-8 sequences), so a line redrawn
 // with a carriage return never wraps onto a second row it could not return to.
 std::string FitToColumns(const std::string& line, int columns);
