@@ -2,7 +2,7 @@
 // The unattended mode's progress line, as a terminal user knows it from wget or apt: the bar,
 // the phase, and while downloading the bytes done of the total, the speed and the time left.
 //
-//   [#########---------------------]  30%  downloading  30.0 MiB of 100.0 MiB  5.0 MiB/s  0:14 left
+//   [######--------------]  30%  downloading  30.0 MiB of 100.0 MiB  5.0 MiB/s  0:14 left
 //
 // Pure text and arithmetic: the presenter feeds it times in milliseconds (any monotonic
 // clock), so a test decides what the clock says.
