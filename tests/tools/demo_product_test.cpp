@@ -213,7 +213,7 @@ TEST_F(DemoSetup, PayloadBecomesTheDataFileAndACutPayloadInstallsNothing) {
     const std::string program = kvtest::readFile(kUnsigned);
     const std::string whole = kvtest::readFile(packed);
     constexpr size_t kPayload = 2 * 1024 * 1024;
-    ASSERT_EQ(whole.size(), program.size() + kPayload + 16);
+    ASSERT_EQ(whole.size(), program.size() + kPayload + 24);
     EXPECT_EQ(whole.substr(0, program.size()), program);
     const std::string payload = whole.substr(program.size(), kPayload);
     // Not a run of one byte or a short period: nothing downstream could squeeze it.

@@ -4,19 +4,29 @@
 
 namespace demo {
 
+namespace {
+
+uint64_t readLittleEndian(const uint8_t* field) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = (value << 8) | field[i];
+    return value;
+}
+
+}  // namespace
+
 std::optional<ProgramParts> splitPayload(std::span<const uint8_t> bytes, std::string& error) {
     const size_t magicBytes = sizeof kPayloadMagic - 1;
     if (bytes.size() < kPayloadTrailerBytes ||
         std::memcmp(bytes.data() + bytes.size() - magicBytes, kPayloadMagic, magicBytes) != 0)
         return ProgramParts{bytes, {}};
-    uint64_t length = 0;
-    const uint8_t* field = bytes.data() + bytes.size() - kPayloadTrailerBytes;
-    for (int i = 7; i >= 0; --i)
-        length = (length << 8) | field[i];
+    const uint8_t* trailer = bytes.data() + bytes.size() - kPayloadTrailerBytes;
+    const uint64_t programLength = readLittleEndian(trailer);
+    const uint64_t length = readLittleEndian(trailer + 8);
     const size_t before = bytes.size() - kPayloadTrailerBytes;
-    if (length > before) {
-        error = "the setup's payload trailer names " + std::to_string(length) +
-                " bytes, but only " + std::to_string(before) + " precede it";
+    if (programLength > before || length != before - programLength) {
+        error = "the setup's payload trailer names " + std::to_string(programLength) + " + " +
+                std::to_string(length) + " bytes, but " + std::to_string(before) + " precede it";
         return std::nullopt;
     }
     return ProgramParts{bytes.first(before - length), bytes.subspan(before - length, length)};
@@ -35,11 +45,13 @@ void fillPayload(uint64_t seed, uint64_t offset, std::span<uint8_t> out) {
     }
 }
 
-std::vector<uint8_t> payloadTrailer(uint64_t length) {
+std::vector<uint8_t> payloadTrailer(uint64_t programLength, uint64_t length) {
     std::vector<uint8_t> trailer(kPayloadTrailerBytes);
-    for (int i = 0; i < 8; ++i)
-        trailer[i] = static_cast<uint8_t>(length >> (8 * i));
-    std::memcpy(trailer.data() + 8, kPayloadMagic, 8);
+    for (int i = 0; i < 8; ++i) {
+        trailer[i] = static_cast<uint8_t>(programLength >> (8 * i));
+        trailer[8 + i] = static_cast<uint8_t>(length >> (8 * i));
+    }
+    std::memcpy(trailer.data() + 16, kPayloadMagic, 8);
     return trailer;
 }
 

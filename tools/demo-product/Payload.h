@@ -2,7 +2,10 @@
 // The demo setup's data payload: bytes appended to the setup program before it is signed, so a
 // setup of a realistic size shows the installer's progress over a long download. Layout:
 //
-//   [the setup program][payload bytes][payload length, 8 bytes little-endian]["KVDPAYL1"]
+//   [the setup program][payload bytes][program length][payload length]["KVDPAYL1"]
+//
+// with both lengths 8 bytes little-endian: together with the trailer they must make up the
+// whole, so a file cut or spliced anywhere is refused, whatever the sizes.
 //
 // The program's loader ignores what follows the program; the signature, appended later, covers
 // all of it. The payload is pseudo-random from a fixed seed, so every build of the same setup
@@ -17,7 +20,7 @@
 namespace demo {
 
 inline constexpr char kPayloadMagic[] = "KVDPAYL1";  // 8 bytes, without the NUL
-inline constexpr size_t kPayloadTrailerBytes = 16;
+inline constexpr size_t kPayloadTrailerBytes = 24;
 
 struct ProgramParts {
     std::span<const uint8_t> program;  // the setup program itself
@@ -25,14 +28,14 @@ struct ProgramParts {
 };
 
 // Splits `bytes` (the setup without its signature block). Null, with `error` set, when the
-// trailer is there but names more bytes than precede it: a cut-off or altered file.
+// trailer is there but its lengths do not add up to the bytes before it: a cut or altered file.
 std::optional<ProgramParts> splitPayload(std::span<const uint8_t> bytes, std::string& error);
 
 // Fills `out` with the payload stream of `seed` starting at byte `offset` of that stream;
 // `offset` must be a multiple of 8.
 void fillPayload(uint64_t seed, uint64_t offset, std::span<uint8_t> out);
 
-// The trailer that follows a payload of `length` bytes.
-std::vector<uint8_t> payloadTrailer(uint64_t length);
+// The trailer that follows a program of `programLength` bytes and its payload of `length`.
+std::vector<uint8_t> payloadTrailer(uint64_t programLength, uint64_t length);
 
 }  // namespace demo

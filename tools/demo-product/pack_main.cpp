@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         ok = platform::writeAll(fd, std::span<const uint8_t>(chunk).first(static_cast<size_t>(
                                         std::min<uint64_t>(kChunk, length - done))));
     }
-    ok = ok && platform::writeAll(fd, demo::payloadTrailer(length));
+    ok = ok && platform::writeAll(fd, demo::payloadTrailer(program.size(), length));
     const std::string reason = ok ? "" : std::strerror(errno);
     if (::close(fd) != 0 || !ok) {
         ::unlink(temp.c_str());
