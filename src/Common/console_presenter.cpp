@@ -1,5 +1,7 @@
 #include "Common/console_presenter.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "Common/host_probes.h"
@@ -8,11 +10,12 @@
 #include "Common/message_kinds.h"
 #include "FuntionImpl.h"
 #include "Logging.h"
+#include "platform/System.h"
 #include "ui/ZipArchive.h"
 
 namespace {
 
-constexpr int kBarWidth = 30;
+constexpr int kBarWidth = 20;
 constexpr int kPrintedStep = 5;  // points between two printed bars when not redrawing
 
 // The main window's controls the worker may address; others do not exist in its markup.
@@ -120,22 +123,39 @@ void ConsolePresenter::printLine(const std::string& line) {
     m_out.flush();
 }
 
+void ConsolePresenter::DownloadBytesChanged(int64_t done, int64_t total) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_done = done;
+    m_total = total;
+    m_rate.Add(platform::tickCount(), done);
+}
+
 void ConsolePresenter::drawBar() {
-    const int value = control("install_progress").value;
-    const std::string label = PlainText(control("install_label").text);
-    std::string line = ProgressBar(value, kBarWidth);
-    if (!label.empty() && label.find_first_not_of(" 0123456789.%") != std::string::npos)
-        line += "  " + label;
+    ProgressFigures figures;
+    figures.value = control("install_progress").value;
+    figures.label = PlainText(control("install_label").text);
+    figures.done = m_done;
+    figures.total = m_total;
+    figures.bytesPerSecond = m_rate.BytesPerSecond();
+    figures.secondsLeft = m_rate.SecondsLeft(m_total);
     if (m_redrawInPlace) {
+        const std::string line =
+            FitToColumns(ProgressLineText(figures, kBarWidth), TerminalColumns(STDOUT_FILENO));
+        if (!m_redraws.Due(platform::tickCount(), figures.value, line))
+            return;
         m_out << '\r' << line << "\x1b[K";
         m_out.flush();
         m_barOnLine = true;
         return;
     }
+    const int value = figures.value;
     const int step = value >= 100 ? 100 / kPrintedStep : value / kPrintedStep;
-    if (step == m_lastPrintedStep)
+    const InstallPhase phase = PhaseOfBar(value);
+    if (step == m_lastPrintedStep && phase == m_lastPrintedPhase)
         return;
     m_lastPrintedStep = step;
+    m_lastPrintedPhase = phase;
+    const std::string line = ProgressLineText(figures, kBarWidth);
     m_out << line << '\n';
     m_out.flush();
 }

@@ -93,6 +93,7 @@ void InstallWindow::ShowProgressValue(double value) {
 }
 
 void InstallWindow::ShowDownloadProgress(int64_t done, int64_t total) {
+    DownloadBytesChanged(done, total);
     float base = 0, span = 80;
     if (!subPrograms.names().empty()) {
         switch (subProgramCounter.load()) {

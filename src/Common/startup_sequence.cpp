@@ -69,7 +69,7 @@ StartupFolders OpenStartupFolders(InstallWindow& w, const StartupLabels& labels,
     // The folder is made or checked before the log is opened in it.
     folders.logFile =
         (fs::path(downloads.folder) / LogFileName(labels.extraUrl, sessionStamp)).string();
-    OpenProgramLog(folders.logFile);
+    folders.logOpened = OpenProgramLog(folders.logFile);
     return folders;
 }
 

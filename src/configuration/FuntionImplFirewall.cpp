@@ -3,13 +3,17 @@
 #include <cstdio>
 #include <optional>
 
+#include "Logging.h"
 #include "platform/Firewall.h"
 
 namespace FuntionImpl {
 namespace {
 
+// The firewall's lines are console notes: a terminal user of a quiet run has no use for them.
 void printCode(const char* what, uint32_t code) {
-    std::printf("%s failed: 0x%08lx\n", what, static_cast<unsigned long>(code));
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lx", static_cast<unsigned long>(code));
+    kvlog::consoleNote(std::string(what) + " failed: " + hex);
 }
 
 // Whether `path` is listed and enabled; nullopt when the collection itself failed (the
@@ -25,8 +29,8 @@ std::optional<bool> appIsEnabled(const platform::FirewallProfile& profile,
     // Any failure to find the entry counts as "not enabled".
     std::optional<platform::AuthorizedApplication> app = apps->item(path, &code);
     bool enabled = app && app->enabled;
-    std::printf("Authorized application %s is %s in the firewall.\n", path.c_str(),
-                enabled ? "enabled" : "disabled");
+    kvlog::consoleNote("Authorized application " + path + " is " +
+                       (enabled ? "enabled" : "disabled") + " in the firewall.");
     return enabled;
 }
 
@@ -52,7 +56,7 @@ void addApp(const platform::FirewallProfile& profile, const std::string& path) {
         printCode("Add", code);
         return;
     }
-    std::printf("Authorized application %s is now enabled in the firewall.\n", path.c_str());
+    kvlog::consoleNote("Authorized application " + path + " is now enabled in the firewall.");
 }
 
 }  // namespace
@@ -63,7 +67,6 @@ int AddFirewallException(const std::string& exePath) {
     if (!profile) {
         printCode("get_CurrentProfile", code);
         printCode("WindowsFirewallInitialize", code);
-        std::fflush(stdout);
         return -1;
     }
     std::optional<bool> enabled = appIsEnabled(*profile, exePath);
@@ -72,7 +75,6 @@ int AddFirewallException(const std::string& exePath) {
     } else if (!*enabled) {
         addApp(*profile, exePath);
     }
-    std::fflush(stdout);
     return 0;
 }
 

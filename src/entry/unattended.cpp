@@ -183,6 +183,8 @@ std::optional<UnattendedOptions> ParseUnattendedOptions(const std::vector<std::s
             options.languageIndex = index;
         } else if (arg == "--start") {
             options.startProduct = true;
+        } else if (arg == "--verbose" || arg == "debug") {
+            options.verbose = true;
         } else {
             error = "unknown or incomplete option \"" + arg + "\"";
             return std::nullopt;
@@ -196,6 +198,11 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     const std::optional<SkinParts> package = OpenSkinPackage(resources, out);
     if (!package)
         return 2;
+    // The program log's lines are for the log file, unless asked for; a caller that prints
+    // elsewhere than standard output keeps the process's setting.
+    if (&out == &std::cout)
+        kvlog::setConsoleLevel(options.verbose ? kvlog::ConsoleLevel::Verbose
+                                               : kvlog::ConsoleLevel::Quiet);
     const bool terminal = &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
     ConsolePresenter w(out, package->skin, package->labels, terminal);
     const uint64_t shownAt = platform::tickCount();
@@ -210,11 +217,15 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     const std::string chosen = options.folder.value_or(defaultPath);
     const StartupFolders downloads = OpenStartupFolders(w, product, stamp);
     if (downloads.folder.empty()) {
+        kvlog::setConsoleLevel(kvlog::ConsoleLevel::Normal);
         out << "No private work folder could be made; see the messages above." << std::endl;
         return 1;
     }
     w.SetChosenFolder(chosen, downloads.productFolder);
     const fs::path logFile = downloads.logFile;
+    // Without its file the log's lines are better on the terminal than nowhere.
+    if (!downloads.logOpened)
+        kvlog::setConsoleLevel(kvlog::ConsoleLevel::Normal);
 
     const std::string self = platform::ownModulePath().string();
     FuntionImpl::AddFirewallException(self);

@@ -77,7 +77,8 @@ int wWinMain(const std::string& commandLine) {
     const bool debug = commandLine == "debug";
     if (!debug)
         DiscardStandardOutput();
-    kvlog::setTerminalEcho(debug);
+    if (debug)
+        kvlog::setConsoleLevel(kvlog::ConsoleLevel::Verbose);
     kvlog::configureLogging({}, debug);
     std::cout << "test" << std::endl;
 

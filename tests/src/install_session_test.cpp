@@ -144,14 +144,16 @@ TEST(ConsolePresenter, MessagesAndTheWorkersMessages) {
     EXPECT_FALSE(fs::exists(setup.string() + ".xml"));
     EXPECT_EQ(w.MessageKinds(), (std::vector<int>{9, 8, 7}));
 
-    // A bar line every five points when the output is not a terminal.
+    // A bar line every five points when the output is not a terminal, and one where a phase
+    // starts between two of them (verifying at 81, installing at 91).
     out.str("");
     for (int v = 0; v <= 100; ++v)
         w.SetProgressValue("install_progress", v);
     size_t lines = 0;
     for (char c : out.str())
         lines += c == '\n';
-    EXPECT_EQ(lines, 21u) << out.str();
+    EXPECT_EQ(lines, 23u) << out.str();
+    EXPECT_NE(out.str().find("81%  verifying\n"), std::string::npos) << out.str();
 
     EXPECT_FALSE(w.Ended());
     w.PostWindowMessage(0x402);
@@ -174,14 +176,19 @@ TEST(Unattended, Options) {
     EXPECT_TRUE(o->startProduct);
     o = ParseUnattendedOptions({"--unattended"}, error);
     ASSERT_TRUE(o);
-    EXPECT_FALSE(o->folder || o->languageIndex || o->startProduct);
+    EXPECT_FALSE(o->folder || o->languageIndex || o->startProduct || o->verbose);
+    for (const char* verbose : {"--verbose", "debug"}) {
+        o = ParseUnattendedOptions({"--unattended", verbose}, error);
+        ASSERT_TRUE(o) << error;
+        EXPECT_TRUE(o->verbose) << verbose;
+    }
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{"--unattended", "--lang", "20"},
           {"--unattended", "--lang", "-1"},
           {"--unattended", "--lang", "1x"},
           {"--unattended", "--dir"},
           {"--unattended", "--dir", ""},
-          {"--unattended", "--verbose"}}) {
+          {"--unattended", "--verbos"}}) {
         EXPECT_FALSE(ParseUnattendedOptions(bad, error)) << bad.back();
         EXPECT_FALSE(error.empty());
     }

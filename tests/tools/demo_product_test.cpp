@@ -174,6 +174,7 @@ TEST_F(DemoSetup, UninstallEntryIsWrittenAndEarlierValuesStay) {
 TEST_F(DemoSetup, UninstallerRemovesItsOwnInstallOnly) {
     ASSERT_EQ(run(installerLine(m_install)), 0);
     kvtest::writeFile(m_install / "started.log", "written by the product\n");
+    kvtest::writeFile(m_install / "notes.txt", "the user's\n");
     // A copy elsewhere finds the entry naming another folder and removes nothing.
     const fs::path stray = m_dir.path() / "unins000.exe";
     fs::copy_file(m_install / "unins000.exe", stray);
@@ -187,7 +188,61 @@ TEST_F(DemoSetup, UninstallerRemovesItsOwnInstallOnly) {
     EXPECT_FALSE(fs::exists(m_install / "KestrovaEditor.exe"));
     EXPECT_FALSE(fs::exists(m_install / "unins000.exe"));
     EXPECT_FALSE(RegKey::open(Hive::LocalMachine, uninstallKey()));
-    EXPECT_EQ(kvtest::readFile(m_install / "started.log"), "written by the product\n");
+    // The product's own log goes with it; a file of someone else keeps the folder.
+    EXPECT_FALSE(fs::exists(m_install / "started.log"));
+    EXPECT_EQ(kvtest::readFile(m_install / "notes.txt"), "the user's\n");
+
+    // Without a stranger's file a second install leaves nothing behind.
+    fs::remove(m_install / "notes.txt");
+    ASSERT_EQ(run(installerLine(m_install)), 0);
+    ASSERT_EQ(kvtest::runProgram((m_install / "KestrovaEditor.exe").string(), {}).exitCode, 0);
+    EXPECT_EQ(
+        kvtest::runProgram((m_install / "unins000.exe").string(), {"/UNINSTALL"}, kSetupBoundMs)
+            .exitCode,
+        0);
+    EXPECT_FALSE(fs::exists(m_install));
+}
+
+// A setup with a data payload installs the payload as the product's data file and a bare
+// uninstaller; one whose payload was cut short installs nothing.
+TEST_F(DemoSetup, PayloadBecomesTheDataFileAndACutPayloadInstallsNothing) {
+    const fs::path packed = m_dir.path() / "packed.exe";
+    const auto pack = kvtest::runProgram(std::string(KV_BIN_DIR) + "/demo-payload-pack",
+                                         {kUnsigned.string(), "2", packed.string()});
+    ASSERT_EQ(pack.exitCode, 0) << pack.output;
+    const std::string program = kvtest::readFile(kUnsigned);
+    const std::string whole = kvtest::readFile(packed);
+    constexpr size_t kPayload = 2 * 1024 * 1024;
+    ASSERT_EQ(whole.size(), program.size() + kPayload + 24);
+    EXPECT_EQ(whole.substr(0, program.size()), program);
+    const std::string payload = whole.substr(program.size(), kPayload);
+    // Not a run of one byte or a short period: nothing downstream could squeeze it.
+    EXPECT_NE(payload.substr(0, 4096), payload.substr(4096, 4096));
+    EXPECT_EQ(kvtest::runProgram(std::string(KV_BIN_DIR) + "/demo-payload-pack",
+                                 {kUnsigned.string(), "2", (m_dir.path() / "again.exe").string()})
+                  .exitCode,
+              0);
+    EXPECT_TRUE(kvtest::readFile(m_dir.path() / "again.exe") == whole) << "not deterministic";
+
+    ASSERT_EQ(run(installerLine(m_install), packed), 0) << kvtest::readFile(logPath());
+    EXPECT_TRUE(kvtest::readFile(m_install / "KestrovaEditor.pak") == payload);
+    EXPECT_EQ(fs::status(m_install / "KestrovaEditor.pak").permissions() & fs::perms::all,
+              fs::perms(0644));
+    EXPECT_TRUE(kvtest::readFile(m_install / "unins000.exe") == program);
+    ASSERT_EQ(
+        kvtest::runProgram((m_install / "unins000.exe").string(), {"/UNINSTALL"}, kSetupBoundMs)
+            .exitCode,
+        0);
+    EXPECT_FALSE(fs::exists(m_install));
+
+    // The trailer stays but a stretch of the payload is gone, as in a file cut and patched.
+    const fs::path cut = m_dir.path() / "cut.exe";
+    kvtest::writeFile(
+        cut, whole.substr(0, program.size() + 1000) + whole.substr(program.size() + kPayload));
+    fs::permissions(cut, fs::perms(0755));
+    EXPECT_EQ(run(installerLine(m_install), cut), 1);
+    EXPECT_NE(kvtest::readFile(logPath()).find("payload trailer"), std::string::npos);
+    EXPECT_TRUE(installedFiles().empty());
 }
 
 TEST_F(DemoSetup, SwitchesAreReadLikeAnInnoSetupProgram) {

@@ -91,7 +91,6 @@ TEST(KvdiagConfig, MarkerFileSelectsPlainHttp) {
     kvtest::TempDir dir;
     fs::copy_file(kBin + "/kvdiag", dir.path() / "kvdiag");
     fs::copy_file(kBin + "/kvdownloader", dir.path() / "kvdownloader");
-    fs::copy_file(kBin + "/libkvweblog.so", dir.path() / "libkvweblog.so");
     kvtest::writeFile(dir.path() / "kv_downloader.cfg", "");
     auto r = runWithSim(sim, (dir.path() / "kvdiag").string(), {"config"}, true);
     EXPECT_NE(r.output.find("  GetDownloaderInfo(Sync, cn) return 0"), std::string::npos)

@@ -18,13 +18,12 @@ kvtest::RunResult run(const std::string& tool, const std::vector<std::string>& a
 }
 
 // A copy of the built installer, so a test can swap its package without touching the build.
-// The installer finds its reporting library beside itself, so the copy takes that along.
+// The installer carries everything it links of ours, so the copy is the one file alone.
 struct InstallerCopy {
     kvtest::TempDir dir;
     fs::path exe;
     InstallerCopy() : exe(dir.path() / "kvdownloader") {
         fs::copy_file(kBin + "/kvdownloader", exe);
-        fs::copy_file(kBin + "/libkvweblog.so", dir.path() / "libkvweblog.so");
     }
 };
 

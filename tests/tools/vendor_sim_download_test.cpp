@@ -183,6 +183,37 @@ TEST_F(DownloadSim, ParallelSegmentsReassembleTheFile) {
     EXPECT_TRUE(joined == m_content);
 }
 
+// The cap holds for all connections together: parallel segments share one line's speed, so
+// the whole file cannot arrive sooner than its size over the cap, and arrives intact.
+TEST_F(DownloadSim, RateLimitCapsParallelSegmentsTogether) {
+    constexpr size_t kCap = 2 * kMiB;
+    VendorSim sim(fixture(), {"--rate-limit", "2m"});
+    constexpr size_t kSegments = 4;
+    const size_t segment = (kSize + kSegments - 1) / kSegments;
+    std::vector<Answer> answers(kSegments);
+    std::vector<std::thread> workers;
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < kSegments; ++i)
+        workers.emplace_back([&, i] {
+            std::string range = "bytes=" + std::to_string(i * segment) + "-" +
+                                std::to_string(std::min(kSize, (i + 1) * segment) - 1);
+            answers[i] = fetch(sim, {kServer + "/f.exe", {"Range: " + range}, false, 30000});
+        });
+    for (auto& worker : workers)
+        worker.join();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    std::string joined;
+    for (const auto& answer : answers) {
+        EXPECT_EQ(answer.code, CURLE_OK);
+        joined += answer.body;
+    }
+    EXPECT_TRUE(joined == m_content);
+    // The first pieces go out at once; everything after them waits for the line.
+    const auto least = std::chrono::milliseconds(1000 * (kSize - kMiB) / kCap);
+    EXPECT_GE(elapsed, least);
+    EXPECT_LT(elapsed, std::chrono::seconds(25));
+}
+
 TEST_F(DownloadSim, RedirectChainIsFollowedToTheFile) {
     VendorSim sim(R"({ "download": {
         "files": { "files.kestrova.example/c.exe": { "source": ")" +

@@ -340,6 +340,11 @@ TEST(VendorSim, BadFixturesAndCommandLinesExitWithCode2) {
         {"--fixture", fixture, "--log", log, "--max-seconds", "0"},
         {"--fixture", fixture, "--log", log, "--verbose"},
         {"--fixture", fixture, "--log", log, "--state-dir"},
+        {"--fixture", fixture, "--log", log, "--rate-limit", "0"},
+        {"--fixture", fixture, "--log", log, "--rate-limit", "2x"},
+        {"--fixture", fixture, "--log", log, "--rate-limit", "m"},
+        {"--fixture", fixture, "--log", log, "--rate-limit", "-5"},
+        {"--fixture", fixture, "--log", log, "--rate-limit", "99999999999999m"},
         {"--fixture", fixture, "--log", (dir.path() / "no" / "such" / "log").string()},
     };
     for (const auto& args : commandLines) {

@@ -10,6 +10,8 @@ inline constexpr const char* kProductVersion = "2.4.1.0";
 inline constexpr const char* kPublisher = "Kestrova Software";
 inline constexpr const char* kApplicationFile = "KestrovaEditor.exe";
 inline constexpr const char* kUninstallerFile = "unins000.exe";
+// The sample library a setup with a payload installs (the payload's bytes as they are).
+inline constexpr const char* kDataFile = "KestrovaEditor.pak";
 // Written by the application into its own folder each time it starts.
 inline constexpr const char* kStartedLogFile = "started.log";
 // The switch that turns the copy of the setup in the install folder into its uninstaller.

@@ -96,8 +96,8 @@ private:
 
 // Written under a temporary name in the same folder and renamed over the final one, so the
 // final name only ever holds a complete file (the old one until the rename, then the new).
-bool placeFile(const fs::path& target, std::span<const uint8_t> bytes, InstallUndo& undo,
-               SetupLog& log, std::string& error) {
+bool placeFile(const fs::path& target, std::span<const uint8_t> bytes, mode_t mode,
+               InstallUndo& undo, SetupLog& log, std::string& error) {
     std::string pattern =
         (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
@@ -106,7 +106,7 @@ bool placeFile(const fs::path& target, std::span<const uint8_t> bytes, InstallUn
         return false;
     }
     const fs::path temp = pattern;
-    bool ok = platform::writeAll(fd, bytes) && ::fchmod(fd, 0755) == 0 && ::fsync(fd) == 0;
+    bool ok = platform::writeAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     std::string reason = ok ? std::string() : errnoText();
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -187,10 +187,13 @@ std::string uninstallKeyPath() {
 bool installProduct(const fs::path& folder, const InstallPayload& payload, SetupLog& log,
                     std::string& error) {
     InstallUndo undo(log);
-    const bool ok = createFolder(folder, undo, log, error) &&
-                    placeFile(folder / kApplicationFile, payload.application, undo, log, error) &&
-                    placeFile(folder / kUninstallerFile, payload.uninstaller, undo, log, error) &&
-                    writeUninstallEntry(folder, undo, log, error);
+    const bool ok =
+        createFolder(folder, undo, log, error) &&
+        placeFile(folder / kApplicationFile, payload.application, 0755, undo, log, error) &&
+        placeFile(folder / kUninstallerFile, payload.uninstaller, 0755, undo, log, error) &&
+        (payload.data.empty() ||
+         placeFile(folder / kDataFile, payload.data, 0644, undo, log, error)) &&
+        writeUninstallEntry(folder, undo, log, error);
     if (!ok) {
         log.line("Install failed: " + error);
         undo.rollBack();
@@ -212,7 +215,7 @@ bool uninstallProduct(const fs::path& folder, SetupLog& log, std::string& error)
         return false;
     }
     // Files first: when one cannot go, the entry stays and the uninstall can be run again.
-    for (const char* name : {kApplicationFile, kUninstallerFile}) {
+    for (const char* name : {kApplicationFile, kDataFile, kStartedLogFile, kUninstallerFile}) {
         const fs::path file = folder / name;
         std::error_code ec;
         if (fs::remove(file, ec))

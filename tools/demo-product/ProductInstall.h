@@ -18,12 +18,14 @@ namespace demo {
 struct InstallPayload {
     std::span<const uint8_t> application;  // becomes kApplicationFile
     std::span<const uint8_t> uninstaller;  // becomes kUninstallerFile
+    std::span<const uint8_t> data;         // becomes kDataFile unless empty
 };
 
 // kUninstallKey64 on a 64-bit system, kUninstallKey32 otherwise.
 std::string uninstallKeyPath();
 
-// Creates `folder` with its parents, places both files (mode 0755), then writes the uninstall
+// Creates `folder` with its parents, places both programs (mode 0755) and the data file
+// (0644), then writes the uninstall
 // entry; values already in the key and not named above are kept. False, with the reason in
 // `error`, on any failure; what this run added is then taken away again (new files, new
 // folders, a new key; overwritten values get their earlier data back). A file that replaced
@@ -31,10 +33,10 @@ std::string uninstallKeyPath();
 bool installProduct(const std::filesystem::path& folder, const InstallPayload& payload,
                     SetupLog& log, std::string& error);
 
-// Removes the install in `folder` (the uninstaller's own folder): both files, the uninstall
-// entry, and the folder when nothing else is left in it. Refused when the entry is missing or
-// names another folder, so a stray copy of the uninstaller removes nothing. Files that the
-// product wrote itself (kStartedLogFile) stay.
+// Removes the install in `folder` (the uninstaller's own folder): the files it placed, the one
+// the product writes itself (kStartedLogFile), the uninstall entry, and the folder when nothing
+// else is left in it. Refused when the entry is missing or names another folder, so a stray
+// copy of the uninstaller removes nothing. Files of anyone else stay, and so does the folder.
 bool uninstallProduct(const std::filesystem::path& folder, SetupLog& log, std::string& error);
 
 }  // namespace demo

@@ -1,5 +1,6 @@
-// KestrovaEditor.exe: the application the demo setup installs. It prints its name and version
-// and appends one line per start to started.log beside its own executable, so a test can see
+// KestrovaEditor.exe: the application the demo setup installs. It prints its name and version,
+// says that it is the installer's demo product and what it finds of its sample library, and
+// appends one line per start to started.log beside its own executable, so a test can see
 // that (and how) the installer started it. Exit status 0, or 1 when the line cannot be written.
 
 #include <fcntl.h>
@@ -50,6 +51,12 @@ int main(int argc, char** argv) {
                   << "\n";
         return 1;
     }
+    std::cout << "The demo product of kvdownloader, by " << demo::kPublisher << ", installed in "
+              << self.parent_path().string() << std::endl;
+    const uintmax_t library = fs::file_size(self.parent_path() / demo::kDataFile, ec);
+    if (!ec)
+        std::cout << "Sample library " << demo::kDataFile << ": " << library / (1024 * 1024)
+                  << " MiB" << std::endl;
     const fs::path log = self.parent_path() / demo::kStartedLogFile;
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {

@@ -2,14 +2,15 @@
 //
 //   setup /VERYSILENT /SP- /NORESTART /DIR="FOLDER\" /LANG=xx /LOG="FILE" /sptrack ID
 //
-// It installs KestrovaEditor.exe and its uninstaller (a copy of this program, run with
-// /UNINSTALL) into FOLDER, registers the product's uninstall entry and logs every step,
+// It installs KestrovaEditor.exe, its uninstaller (a copy of this program, run with
+// /UNINSTALL) and, when the setup carries a data payload (Payload.h), KestrovaEditor.pak into
+// FOLDER, registers the product's uninstall entry and logs every step,
 // including the exact arguments it received, to FILE. It shows nothing; errors also go to
 // standard error. KV_DEMO_SETUP makes it slow, hang or fail for tests (SetupBehaviour.h).
 //
 // Exit status: 0 installed (or uninstalled); 1 the command line or KV_DEMO_SETUP is unusable,
-// or a hang gave up, and nothing was installed; 4 the install failed and what it had added was
-// taken away again; fail:CODE exits with CODE.
+// the payload is cut short, or a hang gave up, and nothing was installed; 4 the install failed and
+// what it had added was taken away again; fail:CODE exits with CODE.
 
 #include <dirent.h>
 
@@ -24,6 +25,7 @@
 
 #include "EmbeddedEditor.h"
 #include "Logging.h"
+#include "Payload.h"
 #include "Product.h"
 #include "ProductInstall.h"
 #include "SetupArguments.h"
@@ -193,10 +195,14 @@ int main(int argc, char** argv) {
         return fail(log, kExitUnusable, error);
     log.line("Install folder: " + folder->string());
 
-    std::vector<uint8_t> uninstaller;
-    if (!ownProgramBytes(uninstaller, error))
+    std::vector<uint8_t> ownBytes;
+    if (!ownProgramBytes(ownBytes, error))
         return fail(log, kExitUnusable, error);
-    const demo::InstallPayload payload{demo::embeddedEditor(), uninstaller};
+    // The uninstaller is the program alone: the data payload is installed once, as its file.
+    const auto parts = demo::splitPayload(ownBytes, error);
+    if (!parts)
+        return fail(log, kExitUnusable, error);
+    const demo::InstallPayload payload{demo::embeddedEditor(), parts->program, parts->payload};
     if (!demo::installProduct(*folder, payload, log, error))
         return fail(log, kExitInstallFailed, "install failed: " + error);
 

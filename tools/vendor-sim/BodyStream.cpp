@@ -50,6 +50,11 @@ public:
             if (!waitUntilDue(sent))
                 return false;
         }
+        if (m_plan.cap) {
+            want = std::min(want, m_plan.cap->pieceBytes());
+            if (!m_plan.cap->take(want, kMaxWaitMs, m_stop))
+                return false;
+        }
         if (m_buffer.empty())
             m_buffer.resize(kChunkBytes);
         ssize_t got = ::pread(m_file->fd(), m_buffer.data(), static_cast<size_t>(want),

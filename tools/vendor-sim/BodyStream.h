@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "RateCap.h"
 #include "StopSignal.h"
 
 namespace vsim {
@@ -46,6 +47,7 @@ struct BodyPlan {
     std::optional<uint64_t> breakAfter;  // bytes of the body sent before the pause or the cut
     int pauseMs = 0;                     // waited at `breakAfter`
     bool closeAtBreak = false;           // then drop the connection short of `length`
+    RateCap* cap = nullptr;              // shared with the other bodies; null = none
 };
 
 // Longest a paced body or a pause may hold a listener thread; a paced body still unsent then

@@ -39,7 +39,7 @@ std::optional<std::string_view> rangeHeaderOf(const httplib::Request& request) {
 
 class DownloadService : public Service {
 public:
-    explicit DownloadService(const StopSignal& stop) : m_stop(stop) {}
+    DownloadService(const StopSignal& stop, RateCap* cap) : m_stop(stop), m_cap(cap) {}
 
     std::string name() const override { return "download"; }
 
@@ -194,6 +194,7 @@ private:
         }
         if (is(fault, FaultMode::Slow))
             plan.bytesPerSecond = fault->bytesPerSecond;
+        plan.cap = m_cap;
         const StopSignal& stop = m_stop;
         reply.fill = [file, plan, &stop](httplib::Response& response) {
             streamBody(response, file, plan, stop);
@@ -202,6 +203,7 @@ private:
     }
 
     const StopSignal& m_stop;
+    RateCap* const m_cap;
     std::mutex m_mutex;
     uint64_t m_generation = 0;
     std::map<std::string, Counts> m_counts;  // per entry key, since fixture `m_generation`
@@ -209,8 +211,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Service> makeDownloadService(const StopSignal& stop) {
-    return std::make_unique<DownloadService>(stop);
+std::unique_ptr<Service> makeDownloadService(const StopSignal& stop, RateCap* cap) {
+    return std::make_unique<DownloadService>(stop, cap);
 }
 
 }  // namespace vsim

@@ -6,12 +6,14 @@
 
 #include <memory>
 
+#include "RateCap.h"
 #include "Service.h"
 #include "StopSignal.h"
 
 namespace vsim {
 
-// `stop` must outlive the service; bodies being sent stop waiting when it is raised.
-std::unique_ptr<Service> makeDownloadService(const StopSignal& stop);
+// `stop` must outlive the service; bodies being sent stop waiting when it is raised. `cap`,
+// when given, must outlive it too: every file body it sends shares that speed.
+std::unique_ptr<Service> makeDownloadService(const StopSignal& stop, RateCap* cap = nullptr);
 
 }  // namespace vsim

@@ -1,6 +1,7 @@
 #pragma once
 // The sim's command line.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct Options {
     std::filesystem::path stateDir;   // empty = a fresh temp folder, removed at exit
     std::filesystem::path readyFile;  // empty = stdout only
     int maxSeconds = 3600;            // a forgotten sim ends by itself
+    uint64_t rateLimit = 0;           // bytes per second of all file bodies together; 0 = none
     bool help = false;
 };
 

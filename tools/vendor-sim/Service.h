@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "HttpText.h"
+#include "RateCap.h"
 #include "StopSignal.h"
 
 namespace vsim {
@@ -51,6 +52,7 @@ struct Reply {
 struct ServiceContext {
     std::filesystem::path stateDir;  // the sim's own folder (certificates, files to serve)
     const StopSignal& stop;          // long waits end when this is raised
+    RateCap* downloadCap = nullptr;  // the speed of every file body together; null = none
 };
 
 class Service {

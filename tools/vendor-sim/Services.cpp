@@ -11,7 +11,7 @@ namespace vsim {
 ServiceSet makeServices(const ServiceContext& context) {
     ServiceSet services;
     services.push_back(makeUpdateService());
-    services.push_back(makeDownloadService(context.stop));
+    services.push_back(makeDownloadService(context.stop, context.downloadCap));
     services.push_back(makeAlertService());
     services.push_back(makeAnalyticsService());
     services.push_back(makeUserLogService());

@@ -13,11 +13,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "Certificates.h"
 #include "Fixture.h"
 #include "Options.h"
+#include "RateCap.h"
 #include "RequestLog.h"
 #include "Router.h"
 #include "Service.h"
@@ -149,7 +151,10 @@ int run(const vsim::Options& options) {
         }
     } cleanup{stateDir, ownsStateDir};
 
-    vsim::ServiceContext context{stateDir, stop};
+    std::unique_ptr<vsim::RateCap> downloadCap;
+    if (options.rateLimit > 0)
+        downloadCap = std::make_unique<vsim::RateCap>(options.rateLimit);
+    vsim::ServiceContext context{stateDir, stop, downloadCap.get()};
     vsim::ServiceSet services = vsim::makeServices(context);
     auto fixture = vsim::loadFixture(options.fixture, services, error);
     if (!fixture)

@@ -9,6 +9,7 @@
 #include <easylogging++.h>
 
 #include <filesystem>
+#include <string>
 
 namespace kvlog {
 
@@ -18,11 +19,23 @@ extern const char* const kLineFormat;
 // Configures the `default` logger for level Info on standard output (unless
 // `toStandardOutput` is false) and, when `logFile` is not empty, on that file (its folder is
 // created when missing). May be called again to move the log; lines already written stay.
+// Lines kept by a quiet start (below) are written at the head of the file first.
 void configureLogging(const std::filesystem::path& logFile = {}, bool toStandardOutput = true);
 
-// The "debug" start of the installer: from now on every configuration also writes standard
-// output, whatever its caller asked, so the log shows in the terminal that started the program.
-// Applies to the next configureLogging call; call it before other threads log.
-void setTerminalEcho(bool on);
+// What a terminal user sees of the program's log. The original shows its log and its console
+// notes only in the console that "debug" opens; a terminal here is always open, so a terminal
+// run decides:
+//   Normal   log lines on standard output until the program log opens, notes printed
+//   Quiet    log lines and notes only in the program log; lines from before it opens are kept
+//            (the last few hundred) and written at its head, or printed when the level changes
+//            again before it opens
+//   Verbose  log lines and notes on standard output all along, and in the program log
+enum class ConsoleLevel { Normal, Quiet, Verbose };
+void setConsoleLevel(ConsoleLevel level);
+ConsoleLevel consoleLevel();
+
+// A note for the console (a line without its newline): printed unless the level is Quiet, when
+// it becomes a log line instead.
+void consoleNote(const std::string& text);
 
 }  // namespace kvlog

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Common/install_window.h"
+#include "Common/progress_line.h"
 
 namespace ui {
 class ZipArchive;
@@ -31,8 +32,8 @@ std::string ProgressBar(int value, int width);
 
 class ConsolePresenter : public InstallWindow {
 public:
-    // `redrawInPlace`: the terminal redraws the bar on one line; otherwise (a log or a pipe)
-    // the bar is printed as a line every five points.
+    // `redrawInPlace`: the terminal redraws the progress line in place; otherwise (a log or a
+    // pipe) the line is printed every five points and at each change of phase.
     ConsolePresenter(std::ostream& out, std::shared_ptr<const ui::ZipArchive> skin,
                      std::map<std::string, std::string> labels, bool redrawInPlace);
     ~ConsolePresenter() override;
@@ -46,6 +47,7 @@ public:
     std::optional<std::string> LabelText(std::string_view label) const override;
     int ShowMessageBox(int kind) override;
     void StopSlides() override {}
+    void DownloadBytesChanged(int64_t done, int64_t total) override;
     void PostWindowMessage(int message) override;
     std::string GetInstallPath() const override;
     std::string LanguageText(std::string_view section, std::string_view key) const override;
@@ -92,6 +94,11 @@ private:
     bool m_ended = false;
     bool m_barOnLine = false;  // the cursor stands after a drawn bar
     int m_lastPrintedStep = -1;
+    InstallPhase m_lastPrintedPhase = InstallPhase::Downloading;
+    int64_t m_done = 0;
+    int64_t m_total = 0;
+    TransferRate m_rate;
+    RedrawPacer m_redraws;
     std::string m_chosenFolder;
     std::string m_productFolder;
     std::string m_preparedPath;

@@ -85,6 +85,9 @@ public:
     // Maps a download's progress onto the bar: 0..80 for the main file alone, else 0..40 for
     // the main file and 40..60, 60..80 for the two sub-programs.
     void ShowDownloadProgress(int64_t done, int64_t total);
+    // The byte counts behind the bar, given just before it moves (the download's thread); a
+    // window that shows only the bar ignores them.
+    virtual void DownloadBytesChanged(int64_t /*done*/, int64_t /*total*/) {}
     // Shows `value` on "install_label" (through progressFormat) and "install_progress".
     void ShowProgressValue(double value);
 

@@ -27,6 +27,7 @@ struct StartupFolders {
     std::string folder;  // the download folder, empty when no private folder could be had
     std::string productFolder;
     std::string logFile;  // the program log, empty without a folder
+    bool logOpened = false;
 };
 
 // Makes the download folder (window.downloadDirectory) and opens the program log in it.

@@ -17,6 +17,7 @@ struct UnattendedOptions {
     std::optional<std::string> folder;  // the folder chosen in place of the default
     std::optional<int> languageIndex;   // 0..19; otherwise from the user's UI language
     bool startProduct = false;          // start the installed product at the end
+    bool verbose = false;               // the program log on the terminal too ("debug" as well)
 };
 
 // True when the arguments ask for the unattended mode.
@@ -36,7 +37,8 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
                   const std::function<void(const ConsolePresenter&)>& inspect = {});
 
 inline constexpr const char* kUnattendedUsage =
-    "usage: kvdownloader --unattended [--dir PATH] [--lang INDEX] [--start]\n"
+    "usage: kvdownloader --unattended [--dir PATH] [--lang INDEX] [--start] [--verbose]\n"
     "Installs the product of this installer without a window. PATH is the folder to install\n"
     "into (the product's folder is added unless PATH names it); INDEX is the interface language,\n"
-    "0 (English) to 19; --start starts the product once installed.\n";
+    "0 (English) to 19; --start starts the product once installed; --verbose (or debug) shows\n"
+    "the program log on the terminal as well.\n";
