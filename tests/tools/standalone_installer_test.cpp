@@ -253,9 +253,11 @@ TEST_F(DemoRun, TheProgressLineRedrawsOnATerminalAndStepsIntoAPipe) {
     EXPECT_TRUE(std::regex_search(shown, downloading)) << lastOf(shown);
     // A redrawn line never wraps: every piece between returns fits the terminal.
     std::istringstream pieces(replaceAll(shown, "\n", "\r"));
-    for (std::string piece; std::getline(pieces, piece, '\r');)
-        if (piece.rfind("[", 0) == 0)
+    for (std::string piece; std::getline(pieces, piece, '\r');) {
+        if (piece.rfind("[", 0) == 0) {
             EXPECT_LT(piece.size(), 100u + 3) << piece;  // + the erase-line sequence
+        }
+    }
     EXPECT_FALSE(contains(shown, "Volume serial")) << lastOf(shown);
     // Not a flood: about one redraw per percentage point and a few a second between them.
     size_t redraws = 0;
