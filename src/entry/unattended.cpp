@@ -154,6 +154,28 @@ int PrintOutcome(ConsolePresenter& w, const CConfigure& cfg, int result,
     return 1;
 }
 
+// The program log's lines are for the log file, unless asked for; a caller that prints
+// elsewhere than standard output keeps the process's setting.
+void SetTerminalLevel(const UnattendedOptions& options, const std::ostream& out) {
+    if (&out == &std::cout)
+        kvlog::setConsoleLevel(options.verbose ? kvlog::ConsoleLevel::Verbose
+                                               : kvlog::ConsoleLevel::Quiet);
+}
+
+// The firewall entry, then the single-instance guard: false when another copy holds it.
+bool GuardInstance(int downloaderId, std::ostream& out,
+                   std::unique_ptr<platform::NamedMutex>& instance) {
+    FuntionImpl::AddFirewallException(platform::ownModulePath().string());
+    bool alreadyRunning = false;
+    instance = platform::NamedMutex::create("ORL_Downloader_" + std::to_string(downloaderId),
+                                            &alreadyRunning);
+    if (!alreadyRunning)
+        return true;
+    LOG(INFO) << " Already exist instance, id is: " << downloaderId;
+    out << "Another copy of this installer is running for the same product." << std::endl;
+    return false;
+}
+
 }  // namespace
 
 bool IsUnattendedCommand(const std::vector<std::string>& args) {
@@ -198,11 +220,7 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     const std::optional<SkinParts> package = OpenSkinPackage(resources, out);
     if (!package)
         return 2;
-    // The program log's lines are for the log file, unless asked for; a caller that prints
-    // elsewhere than standard output keeps the process's setting.
-    if (&out == &std::cout)
-        kvlog::setConsoleLevel(options.verbose ? kvlog::ConsoleLevel::Verbose
-                                               : kvlog::ConsoleLevel::Quiet);
+    SetTerminalLevel(options, out);
     const bool terminal = &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
     ConsolePresenter w(out, package->skin, package->labels, terminal);
     const uint64_t shownAt = platform::tickCount();
@@ -227,16 +245,9 @@ int RunUnattended(const UnattendedOptions& options, const platform::ResourceTabl
     if (!downloads.logOpened)
         kvlog::setConsoleLevel(kvlog::ConsoleLevel::Normal);
 
-    const std::string self = platform::ownModulePath().string();
-    FuntionImpl::AddFirewallException(self);
-    bool alreadyRunning = false;
-    const auto instance = platform::NamedMutex::create(
-        "ORL_Downloader_" + std::to_string(w.downloaderId), &alreadyRunning);
-    if (alreadyRunning) {
-        LOG(INFO) << " Already exist instance, id is: " << w.downloaderId;
-        out << "Another copy of this installer is running for the same product." << std::endl;
+    std::unique_ptr<platform::NamedMutex> instance;
+    if (!GuardInstance(w.downloaderId, out, instance))
         return 3;
-    }
 
     ThreadGroup queries;
     if (IsToolkitDownloader(w.downloaderId)) {
