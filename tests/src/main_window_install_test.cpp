@@ -526,7 +526,7 @@ TEST_F(MainWindow, TheWindowManagersCloseEndsTheProcessWhileItDownloads) {
     host().SystemCommand(ui::kScClose);
     m_backend->Pump();
     EXPECT_TRUE(m_kinds.empty()) << "no question is asked";
-    EXPECT_EQ(Events::count("CrashRate", "Close"), 1) << "sent before the process ends";
+    EXPECT_EQ(Events::count("CrashRate", "Close"), 1) << story();
     EXPECT_TRUE(ui::QuitRequested());
     EXPECT_EQ(ui::QuitExitCode(), 0);
     EXPECT_EQ(w.stage, 2) << "the close did not wait for the download";
