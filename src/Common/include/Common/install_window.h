@@ -115,7 +115,7 @@ public:
     std::atomic<int> subProgramCounter{0};
     SubProgramLists subPrograms;
     // Measures the install folder's file system before the install starts; empty: the real one.
-    // Set before the window is shown (a test gives the figure here).
+    // Set on the UI thread before the install click (a test gives the figure here).
     FreeSpaceProbe freeSpaceProbe;
 
 private:
