@@ -92,8 +92,8 @@ std::string ComposeInstallPath(const std::string& chosenFolder, const std::strin
     return chosenFolder + "/" + productFolder;
 }
 
-bool HasInstallSpace(const std::string& path) {
-    const auto free = platform::freeBytes(path);
+bool HasInstallSpace(const std::string& path, const FreeSpaceProbe& probe) {
+    const auto free = probe ? probe(path) : platform::freeBytes(path);
     return free && *free > kMinimumFreeBytes;
 }
 
@@ -143,7 +143,7 @@ std::optional<std::string> PrepareInstall(InstallWindow& w, const std::string& p
         w.ShowMessageBox(kMsgPathError);
         return std::nullopt;
     }
-    if (!HasInstallSpace(path)) {
+    if (!HasInstallSpace(path, w.freeSpaceProbe)) {
         w.ShowMessageBox(kMsgNoSpace);
         return std::nullopt;
     }

@@ -231,7 +231,8 @@ void InstallUIMainWnd::BrowseInstallFolder() {
 }
 
 void InstallUIMainWnd::UpdateSpaceLabels(const std::string& folder) {
-    if (const auto free = platform::freeBytes(folder)) {
+    // The same measure as the install click's check, so the label agrees with its refusal.
+    if (const auto free = freeSpaceProbe ? freeSpaceProbe(folder) : platform::freeBytes(folder)) {
         m_freeSpaceGB = static_cast<double>(*free) / 1024 / 1024 / 1024;
         SetControlText("space_free", FormatProgress(m_spaceFreeFormat, m_freeSpaceGB));
     }

@@ -18,6 +18,7 @@
 #include "Common/message_box_wnd.h"
 #include "Common/startup_sequence.h"
 #include "platform/Process.h"
+#include "platform/Registry.h"
 #include "report/EventReporter.h"
 #include "test_support.h"
 #include "ui/Combo.h"
@@ -169,8 +170,11 @@ protected:
             reply["fields"].append(pair);
         }
         fixture["update"]["replies"].append(reply);
-        for (const std::string& host : {m_downloadHost, std::string("files.kestrova.example")})
+        for (const std::string& host : {m_downloadHost, std::string("files.kestrova.example")}) {
             fixture["download"]["files"][host + filePath]["source"] = source;
+            if (!m_downloadFaults.isNull())
+                fixture["download"]["files"][host + filePath]["faults"] = m_downloadFaults;
+        }
         Json::StreamWriterBuilder builder;
         builder["indentation"] = "";
         m_sim = std::make_unique<kvtest::VendorSim>(Json::writeString(builder, fixture));
@@ -249,6 +253,7 @@ protected:
     bool m_answerYes = false;
     std::string m_downloaderType = "1";
     std::string m_downloadHost = "download.kestrova.example";
+    Json::Value m_downloadFaults;  // of the setup file's downloads, none when null
 };
 
 TEST_F(MainWindow, StartsOnTheLicencePageAndReportsTheStartInOrder) {
@@ -503,6 +508,79 @@ TEST_F(MainWindow, FolderChoices) {
     // A typed folder gets the product folder.
     control("install_file_path_edit")->SetText((root / "Apps").string());
     EXPECT_EQ(w.GetInstallPath(), (root / "Apps" / "Kestrova Editor").string());
+}
+
+TEST_F(MainWindow, TheWindowManagersCloseEndsTheProcessWhileItDownloads) {
+    // A slow line keeps the download running while the window manager closes the window.
+    Json::Value slow(Json::objectValue);
+    slow["mode"] = "slow";
+    slow["bytes_per_second"] = 300000;
+    m_downloadFaults.append(slow);
+    startSim();
+    InstallUIMainWnd& w = open();
+    host().ClickControl("install_btn");
+    m_backend->Pump();
+    ASSERT_EQ(page("main_tablayout"), 1);
+    ASSERT_EQ(w.stage, 2);
+
+    host().SystemCommand(ui::kScClose);
+    m_backend->Pump();
+    EXPECT_TRUE(m_kinds.empty()) << "no question is asked";
+    EXPECT_EQ(Events::count("CrashRate", "Close"), 1) << story();
+    EXPECT_TRUE(ui::QuitRequested());
+    EXPECT_EQ(ui::QuitExitCode(), 0);
+    EXPECT_EQ(w.stage, 2) << "the close did not wait for the download";
+    // The worker is still running: the process ends without waiting for it.
+    m_window.reset();
+    EXPECT_EQ(m_exitCodes, std::vector<int>{0});
+}
+
+TEST_F(MainWindow, ATypedFolderGetsTheProductFolderAndAPendingRenameTheNextNumber) {
+    startSim();
+    InstallUIMainWnd& w = open();
+    const fs::path typed = m_dir.path() / "Apps";
+    const fs::path product = typed / "Kestrova Editor";
+    // Files in the product folder and in its first numbered neighbour change at the next
+    // restart: the install goes beside both.
+    auto key = platform::RegKey::create(platform::Hive::LocalMachine,
+                                        "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->setMultiString(
+        "PendingFileRenameOperations",
+        {(product / "old.so").string(), "", (product.string() + " 1/lib/new.so"), "/tmp/x"}));
+    control("install_file_path_edit")->SetText(typed.string());
+    installAndWait();
+    EXPECT_TRUE(m_kinds.empty()) << story();
+    EXPECT_EQ(w.InstallPath(), product.string() + " 2");
+    EXPECT_TRUE(fs::exists(product.string() + " 2/KestrovaEditor.exe")) << story();
+    EXPECT_FALSE(fs::exists(product / "KestrovaEditor.exe"));
+    EXPECT_EQ(Events::count("Other", "ProcessNeedRestartSign"), 1);
+}
+
+TEST_F(MainWindow, ExactlyThreeHundredMebibytesFreeIsTooLittle) {
+    startSim();
+    InstallUIMainWnd& w = open();
+    uint64_t free = 314572800;
+    std::vector<std::string> measured;
+    w.freeSpaceProbe = [&](const std::string& folder) -> std::optional<uint64_t> {
+        measured.push_back(folder);
+        return free;
+    };
+    openSettings();
+    host().ClickControl("install_btn");
+    m_backend->Pump();
+    EXPECT_EQ(m_kinds, std::vector<int>{kMsgNoSpace});
+    EXPECT_EQ(page("main_tablayout"), 0);
+    EXPECT_EQ(page("set_layout"), 1) << "the settings stay open to choose another folder";
+    EXPECT_TRUE(m_window->SettingsOpen());
+    EXPECT_FALSE(fs::exists(installRoot() / "Kestrova Editor"));
+    ASSERT_FALSE(measured.empty());
+    EXPECT_EQ(measured.back(), (installRoot() / "Kestrova Editor").string());
+
+    free += 1;
+    installAndWait();
+    EXPECT_EQ(m_kinds.size(), 1u) << story();
+    EXPECT_TRUE(fs::exists(installRoot() / "Kestrova Editor" / "KestrovaEditor.exe")) << story();
 }
 
 TEST_F(MainWindow, LanguageFromTheUserAndTheItemsTheSkinOffers) {

@@ -8,9 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "Common/install_window.h"
 #include "platform/Process.h"
-
-class InstallWindow;
 
 // "%.4d%.2d%.2d%.2d%.2d%.2d%.3d" of the local time (year ... millisecond).
 std::string SessionStamp(std::chrono::system_clock::time_point now);
@@ -42,8 +41,8 @@ std::string DefaultInstallPath();
 // text already contains it.
 std::string ComposeInstallPath(const std::string& chosenFolder, const std::string& productFolder);
 
-// More than 300 MiB free where `path` is (or will be) created.
-bool HasInstallSpace(const std::string& path);
+// More than 300 MiB free where `path` is (or will be) created; `probe` measures it when given.
+bool HasInstallSpace(const std::string& path, const FreeSpaceProbe& probe = {});
 
 // True when a rename or delete waiting for the next restart names something inside `folder`.
 bool IsPathPendingRename(const std::string& folder);

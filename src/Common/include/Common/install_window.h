@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,6 +59,9 @@ private:
     std::vector<std::string> m_urls;
     std::vector<std::string> m_files;
 };
+
+// Free bytes of the file system a folder is (or will be) created on; nullopt when unknown.
+using FreeSpaceProbe = std::function<std::optional<uint64_t>(const std::string& folder)>;
 
 class InstallWindow {
 public:
@@ -110,6 +114,9 @@ public:
     std::atomic<int> stage{2};
     std::atomic<int> subProgramCounter{0};
     SubProgramLists subPrograms;
+    // Measures the install folder's file system before the install starts; empty: the real one.
+    // Set on the UI thread before the install click (a test gives the figure here).
+    FreeSpaceProbe freeSpaceProbe;
 
 private:
     mutable std::mutex m_urlMutex;
