@@ -281,7 +281,12 @@ TEST(Text, DrawsInsideItsBoxWithTheAlignmentAsked) {
         {ui::kTextLeft | ui::kTextVCenter, "Left", "left"},
         {ui::kTextCenter | ui::kTextVCenter, "Mid", "centre"},
         {ui::kTextRight | ui::kTextBottom, "Right", "right"},
-        {ui::kTextLeft | ui::kTextVCenter, kLanguages[8].text, "right"},  // RTL starts at the right
+        // A right-to-left line keeps the markup's side (the layout is not mirrored); a wrapped
+        // right-to-left paragraph starts at the right.
+        {ui::kTextLeft | ui::kTextVCenter, kLanguages[8].text, "left"},
+        {ui::kTextRight | ui::kTextVCenter, kLanguages[8].text, "right"},
+        {ui::kTextLeft | ui::kTextEndEllipsis, kLanguages[8].text, "left"},
+        {ui::kTextLeft | ui::kTextWordBreak, kLanguages[8].text, "right"},
         {ui::kTextLeft | ui::kTextTop, "A text far too long for its little box, cut at the edge",
          "fill"},
         {ui::kTextEndEllipsis, "A text far too long for its little box, with an ellipsis", "fill"},

@@ -71,6 +71,13 @@ TextLayout::TextLayout(RichText text, const TextStyle& style, int width)
         m_manualAlign = true;
     }
     applyAttributes(-1);
+    // Pango swaps left and right for a right-to-left paragraph. A line cut with "…" keeps the
+    // box's side instead, like every other single line (see origin()).
+    PangoLayoutLine* first = pango_layout_get_line_readonly(m_layout, 0);
+    const bool rtl = first && first->resolved_dir == PANGO_DIRECTION_RTL;
+    if (rtl && !(f & kTextWordBreak) && (f & kTextEndEllipsis) && !(f & kTextCenter))
+        pango_layout_set_alignment(
+            m_layout, align == PANGO_ALIGN_RIGHT ? PANGO_ALIGN_LEFT : PANGO_ALIGN_RIGHT);
 }
 
 TextLayout::~TextLayout() {
@@ -124,10 +131,10 @@ Point TextLayout::origin(const Rect& box, int scrollY) const {
     else if (f & kTextVCenter)
         p.y = box.top + (box.Height() - m_size.cy) / 2;
     if (m_manualAlign) {
-        // A right-to-left paragraph starts at the right, as Pango aligns wrapped text.
-        uint32_t h = f & (kTextCenter | kTextRight);
-        if (IsRightToLeft() && !(h & kTextCenter))
-            h = (h & kTextRight) ? kTextLeft : kTextRight;
+        // A single line stays on the side the markup gives it, whatever its direction: the
+        // markup places a label beside the control it names and is not mirrored for
+        // right-to-left languages. Only wrapped paragraphs start at the right (Pango does it).
+        const uint32_t h = f & (kTextCenter | kTextRight);
         if (h & kTextCenter)
             p.x = box.left + (box.Width() - m_size.cx) / 2;
         else if (h & kTextRight)
