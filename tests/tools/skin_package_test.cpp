@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -334,6 +336,51 @@ TEST(SkinArt, ScrollBarBitmapKeepsItsColoursAndAlpha) {
     }
 }
 
+std::shared_ptr<ui::Image> decodeFile(const fs::path& file) {
+    const std::string bytes = kvtest::readFile(file);
+    return ui::DecodeImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Pixels of `a` and `b` that differ by more than rounding in some channel.
+int differingPixels(const ui::Image& a, const ui::Image& b) {
+    int count = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x) {
+            const uint32_t p = a.PixelAt(x, y), q = b.PixelAt(x, y);
+            for (int shift = 0; shift < 32; shift += 8)
+                if (std::abs(int((p >> shift) & 0xFF) - int((q >> shift) & 0xFF)) > 2) {
+                    ++count;
+                    break;
+                }
+        }
+    return count;
+}
+
+// The README shows pictures of the skin copied from the contact sheet (doc/skin/pictures.txt);
+// a change to the skin or the framework that alters them must refresh them.
+void expectReadmePicturesCurrent(const fs::path& sheet) {
+    const fs::path doc = fs::path(KV_SOURCE_DIR) / "doc" / "skin";
+    std::istringstream table(kvtest::readFile(doc / "pictures.txt"));
+    std::string line;
+    int compared = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string rendered, shown;
+        if (!(fields >> rendered >> shown) || rendered[0] == '#')
+            continue;
+        auto now = decodeFile(sheet / rendered);
+        auto readme = decodeFile(doc / shown);
+        ASSERT_TRUE(now && readme) << rendered << " or " << shown << " does not decode";
+        ASSERT_EQ(now->Width(), readme->Width()) << shown;
+        ASSERT_EQ(now->Height(), readme->Height()) << shown;
+        EXPECT_EQ(differingPixels(*now, *readme), 0)
+            << "doc/skin/" << shown << " differs from the contact sheet's " << rendered
+            << ": run scripts/contact-sheet";
+        ++compared;
+    }
+    EXPECT_GE(compared, 6);
+}
+
 TEST(ContactSheet, EveryPageInEveryLanguageFitsAndHasItsGlyphs) {
     kvtest::TempDir dir;
     auto result = kvtest::runProgram(
@@ -347,6 +394,7 @@ TEST(ContactSheet, EveryPageInEveryLanguageFitsAndHasItsGlyphs) {
           "korean/4-finish.png", "malay/4-finish-hint.png", "czech/5-failure.png",
           "chinesetrad/box-07.png", "nederland/box-05.png", "turkish/hint.png", "index.png"})
         EXPECT_TRUE(fs::is_regular_file(dir.path() / page)) << page;
+    expectReadmePicturesCurrent(dir.path());
 }
 
 // A text too long for its button and characters no font has (in a text, in a language name) are
