@@ -1,5 +1,6 @@
 #include "TextUtil.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -178,4 +179,41 @@ bool isSafeCommandLinePiece(std::string_view text) {
         if (c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             return false;
     return true;
+}
+
+std::vector<FormatConversion> formatConversions(std::string_view format) {
+    // Flags, width, precision and length modifiers between the "%" and the conversion.
+    constexpr std::string_view kModifiers = "-+ #0123456789.*'hlLqjzt";
+    std::vector<FormatConversion> found;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%')
+            continue;
+        if (i + 1 < format.size() && format[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < format.size() && kModifiers.find(format[j]) != std::string_view::npos)
+            ++j;
+        const size_t end = std::min(j + 1, format.size());
+        found.push_back({i, format.substr(i, end - i), j < format.size() ? format[j] : '\0'});
+        i = end - 1;
+    }
+    return found;
+}
+
+std::string replaceConversion(std::string_view format, const FormatConversion& at,
+                              std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (i == at.begin) {
+            out += text;
+            i += at.spec.size() - 1;
+        } else {
+            out += format[i];
+            if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%')
+                ++i;
+        }
+    }
+    return out;
 }

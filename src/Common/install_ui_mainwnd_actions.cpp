@@ -51,33 +51,10 @@ bool isWebAddress(std::string_view url) {
 
 std::string FormatSizeText(const std::string& format, const std::string& text) {
     // The language file's format takes one "%s"; anything else is shown as written.
-    size_t at = std::string::npos;
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] != '%')
-            continue;
-        if (i + 1 < format.size() && format[i + 1] == '%') {
-            ++i;
-            continue;
-        }
-        if (at != std::string::npos || i + 1 >= format.size() || format[i + 1] != 's')
-            return format;
-        at = i;
-    }
-    if (at == std::string::npos)
+    const auto conversions = formatConversions(format);
+    if (conversions.size() != 1 || conversions[0].spec != "%s")
         return format;
-    std::string out;
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (i == at) {
-            out += text;
-            ++i;
-        } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
-            out += '%';
-            ++i;
-        } else {
-            out += format[i];
-        }
-    }
-    return out;
+    return replaceConversion(format, conversions[0], text);
 }
 
 void InstallUIMainWnd::OnClick(ui::Notification& msg) {

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string_view>
+
+#include "TextUtil.h"
 
 void SubProgramLists::setNames(std::vector<std::string> names) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -60,27 +63,15 @@ bool SubProgramLists::complete() const {
 }
 
 std::string FormatProgress(const std::string& format, double value) {
-    // Only one conversion, and a floating-point one, may reach snprintf.
-    int conversions = 0;
-    bool floating = false;
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] != '%')
-            continue;
-        if (i + 1 < format.size() && format[i + 1] == '%') {
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        while (j < format.size() &&
-               std::string_view("-+ #0123456789.").find(format[j]) != std::string_view::npos)
-            ++j;
-        if (j < format.size() &&
-            std::string_view("fFeEgGaA").find(format[j]) != std::string_view::npos)
-            floating = true;
-        ++conversions;
-        i = j;
-    }
-    if (conversions != 1 || !floating)
+    // Only one conversion, a floating-point one with nothing but flags, width and precision,
+    // may reach snprintf.
+    const auto conversions = formatConversions(format);
+    if (conversions.size() != 1)
+        return format;
+    const std::string_view spec = conversions[0].spec;
+    const std::string_view modifiers = spec.substr(1, spec.size() - 2);
+    if (std::string_view("fFeEgGaA").find(conversions[0].conversion) == std::string_view::npos ||
+        modifiers.find_first_not_of("-+ #0123456789.") != std::string_view::npos)
         return format;
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, format.c_str(), value);

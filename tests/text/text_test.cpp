@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "TextUtil.h"
 
@@ -74,6 +75,34 @@ TEST(Utf8, StrictFormsOnly) {
     }
     EXPECT_EQ(utf8SequenceLength(""), 0u);
     EXPECT_EQ(sanitizeUtf8("a\xC0\xAFz"), "a\xEF\xBF\xBD\xEF\xBF\xBDz");
+}
+
+// Language files hand the window printf formats; what counts as a conversion decides what may
+// reach snprintf.
+TEST(PrintfFormat, ConversionsAndTheirReplacement) {
+    struct Case {
+        const char* format;
+        std::vector<std::string> specs;
+    };
+    const Case cases[] = {
+        {"no conversion", {}},      {"100%% done", {}},         {"%.1f%%", {"%.1f"}},
+        {"%s of %s", {"%s", "%s"}}, {"%-08.2lf", {"%-08.2lf"}}, {"%*d", {"%*d"}},
+        {"cut %", {"%"}},           {"%%%s", {"%s"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> specs;
+        for (const FormatConversion& f : formatConversions(c.format))
+            specs.emplace_back(f.spec);
+        EXPECT_EQ(specs, c.specs) << c.format;
+    }
+    EXPECT_EQ(formatConversions("cut %").front().conversion, '\0');
+    EXPECT_EQ(formatConversions("a %ls").front().conversion, 's');
+
+    const std::string format = "100%% of %s, 50%%";
+    EXPECT_EQ(replaceConversion(format, formatConversions(format)[0], "120MB"),
+              "100% of 120MB, 50%");
+    const std::string last = "size %s";
+    EXPECT_EQ(replaceConversion(last, formatConversions(last)[0], "%d"), "size %d");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // ---- ASCII case. Protocol names, registry names and markup attributes compare this way: only
 // A-Z and a-z change, every other byte (UTF-8 sequences included) stays itself.
@@ -49,3 +50,16 @@ std::string removeLineBreaks(std::string_view text);
 // False for text that holds a double quote or a control character: as a piece of a command
 // line in quotes it would end its argument early or add arguments of its own.
 bool isSafeCommandLinePiece(std::string_view text);
+
+// ---- printf formats that come from language files
+// One conversion of a printf format, from its "%" to its conversion character ("%.1f").
+struct FormatConversion {
+    size_t begin = 0;
+    std::string_view spec;
+    char conversion = 0;  // the spec's last character; 0 for a "%" cut off at the end
+};
+// Every conversion of `format`, in order; "%%" is text, not a conversion.
+std::vector<FormatConversion> formatConversions(std::string_view format);
+// `format` with `text` in place of the conversion that starts at `at` and every "%%" as "%".
+std::string replaceConversion(std::string_view format, const FormatConversion& at,
+                              std::string_view text);
