@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <json/json.h>
-#include <openssl/evp.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +21,7 @@
 #include "Common/console_presenter.h"
 #include "Common/install_window.h"
 #include "Common/unattended.h"
+#include "install_sandbox.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
 #include "report/EventReporter.h"
@@ -31,6 +30,8 @@
 #include "zip_builder.h"
 
 namespace fs = std::filesystem;
+using kvtest::md5Hex;
+using kvtest::replaceLabel;
 using kvtest::VendorSim;
 
 namespace {
@@ -45,35 +46,6 @@ const std::string kSetup = kProductDir + "KestrovaEditor_2.4.1.0.exe";
 const std::string kUninstallKey =
     "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Kestrova Editor}_is1";
 const std::string kFileUrlPath = "/editor/KestrovaEditor_2.4.1.0.exe";
-
-std::string md5Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    static const char* hex = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += hex[digest[i] >> 4];
-        text += hex[digest[i] & 15];
-    }
-    return text;
-}
-
-std::string replaceLabel(std::string markup, const std::string& name, const std::string& value) {
-    const std::string marker = "name=\"" + name + "\"";
-    const size_t at = markup.find(marker);
-    if (at == std::string::npos)
-        throw std::runtime_error("no label " + name);
-    const size_t textAt = markup.find("text=\"", at) + 6;
-    const size_t end = markup.find('"', textAt);
-    return markup.replace(textAt, end - textAt, value);
-}
-
-std::string jsonText(const Json::Value& value) {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, value);
-}
 
 struct Product {
     std::string downloaderId = "253";
@@ -103,53 +75,22 @@ protected:
     void SetUp() override {
         if (!fs::exists(kSetup))
             GTEST_SKIP() << "the demo product was not built: " << kSetup;
-        fs::create_directories(m_dir.path() / "tmp");
-        fs::create_directories(m_dir.path() / "home");
-        set("KV_REGISTRY_DIR", (m_dir.path() / "registry").string());
-        set("KV_SYNC_DIR", (m_dir.path() / "sync").string());
-        set("TMPDIR", (m_dir.path() / "tmp").string());
-        set("HOME", (m_dir.path() / "home").string());
-        set("KV_OPENER", "/bin/true");
-        set("KV_TEST_STALL_MS", "3000");
-        unset("KV_TEST_OFFLINE");
-        unset("KV_TEST_SETUP_WAIT_LIMIT");
-        unset("KV_DEMO_SETUP");
-        unset("KV_TEST_SUBPROGRAM_WAITS");
+        m_sandbox.emplace(m_dir.path());
         EventReporter::instance().clearEvents();
     }
 
-    void TearDown() override {
-        // A setup left running by a time-out test must not outlive it. Only this test's own:
-        // other tests run beside it, and their setups run from their own folders.
-        std::error_code ec;
-        for (const auto& p : platform::runningProcesses()) {
-            const fs::path exe = fs::read_symlink("/proc/" + std::to_string(p.pid) + "/exe", ec);
-            if (!ec && exe.string().rfind(m_dir.path().string() + "/", 0) == 0)
-                ::kill(p.pid, SIGKILL);
-        }
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it)
-            kvtest::EnvGuard::setEnv(it->first.c_str(), it->second);
-    }
+    // A setup left running by a time-out test must not outlive it.
+    void TearDown() override { m_sandbox.reset(); }
 
-    void set(const char* name, const std::string& value) {
-        save(name);
-        setenv(name, value.c_str(), 1);
-    }
-    void unset(const char* name) {
-        save(name);
-        unsetenv(name);
-    }
-    void save(const char* name) {
-        const char* old = std::getenv(name);
-        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    }
+    void set(const char* name, const std::string& value) { m_sandbox->set(name, value); }
+    void unset(const char* name) { m_sandbox->unset(name); }
 
     void startSim(const Product& p) {
         const std::string served = kvtest::readFile(p.served);
         Json::Value fixture(Json::objectValue);
         Json::Value reply(Json::objectValue);
         reply["match"]["SoftWareID"] = p.downloaderId;
-        const std::pair<const char*, std::string> fields[] = {
+        const std::vector<std::pair<std::string, std::string>> fields = {
             {"Downloader_id", p.downloaderId},
             {"Software_id", "1201"},
             {"Site_id", "55"},
@@ -162,12 +103,7 @@ protected:
             {"Extra_download_url", p.extraUrl},
             {"Md5", p.md5.empty() ? md5Hex(served) : p.md5},
             {"Filesize", std::to_string(served.size())}};
-        for (const auto& [name, value] : fields) {
-            Json::Value pair(Json::arrayValue);
-            pair.append(name);
-            pair.append(value);
-            reply["fields"].append(pair);
-        }
+        kvtest::appendFields(reply, fields);
         if (p.answerUpdate)
             fixture["update"]["replies"].append(reply);
         for (const auto& [id, more] : p.moreReplies) {
@@ -175,12 +111,7 @@ protected:
             other["match"]["SoftWareID"] = id;
             if (p.subProgramDelayMs > 0)
                 other["delay_ms"] = p.subProgramDelayMs;
-            for (const auto& [name, value] : more) {
-                Json::Value pair(Json::arrayValue);
-                pair.append(name);
-                pair.append(value);
-                other["fields"].append(pair);
-            }
+            kvtest::appendFields(other, more);
             fixture["update"]["replies"].append(other);
         }
         for (const std::string& url : {p.downloadUrl, p.extraUrl}) {
@@ -191,12 +122,8 @@ protected:
         }
         for (const std::string& key : p.alsoServed)
             fixture["download"]["files"][key]["source"] = p.served;
-        m_sim = std::make_unique<VendorSim>(jsonText(fixture));
-        set("KV_CONNECT_TO", m_sim->connectTo());
-        const fs::path bundle = m_dir.path() / "trust.pem";
-        kvtest::writeFile(bundle, kvtest::readFile(m_sim->caBundle()) + "\n" +
-                                      kvtest::readFile(kProductDir + "demo-root.pem"));
-        set("KV_CA_BUNDLE", bundle.string());
+        m_sim = std::make_unique<VendorSim>(kvtest::compactJson(fixture));
+        m_sandbox->trust(*m_sim, kProductDir + "demo-root.pem");
     }
 
     // The skin package: the product's configure.xml with labels changed, and its language file.
@@ -295,7 +222,7 @@ protected:
 
     kvtest::TempDir m_dir;
     std::unique_ptr<VendorSim> m_sim;
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+    std::optional<kvtest::InstallSandbox> m_sandbox;
     std::string m_console;
 };
 

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <json/json.h>
-#include <openssl/evp.h>
-#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "Common/install_ui_mainwnd.h"
 #include "Common/message_box_wnd.h"
 #include "Common/startup_sequence.h"
+#include "install_sandbox.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
 #include "report/EventReporter.h"
@@ -31,6 +30,8 @@
 #include "zip_builder.h"
 
 namespace fs = std::filesystem;
+using kvtest::md5Hex;
+using kvtest::replaceLabel;
 using ui::headless::HeadlessBackend;
 using ui::headless::HeadlessWindowHost;
 
@@ -40,24 +41,6 @@ const std::string kProductDir = std::string(KV_BIN_DIR) + "/demo-product/";
 const std::string kSetup = kProductDir + "KestrovaEditor_2.4.1.0.exe";
 const std::string kFilePath = "/editor/KestrovaEditor_2.4.1.0.exe";
 constexpr int kInstallBoundMs = 120000;
-
-std::string md5Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += "0123456789abcdef"[digest[i] >> 4];
-        text += "0123456789abcdef"[digest[i] & 15];
-    }
-    return text;
-}
-
-std::string replaceLabel(std::string markup, const std::string& name, const std::string& value) {
-    const size_t at = markup.find("name=\"" + name + "\"");
-    const size_t textAt = markup.find("text=\"", at) + 6;
-    return markup.replace(textAt, markup.find('"', textAt) - textAt, value);
-}
 
 // The shipped skin package with some entries rewritten.
 // `edit` sees every other entry by its normalised name.
@@ -108,17 +91,7 @@ protected:
     void SetUp() override {
         if (!fs::exists(kSetup))
             GTEST_SKIP() << "the demo product was not built: " << kSetup;
-        for (const char* sub : {"tmp", "home"})
-            fs::create_directories(m_dir.path() / sub);
-        m_env.emplace(std::initializer_list<const char*>{
-            "KV_REGISTRY_DIR", "KV_SYNC_DIR", "TMPDIR", "HOME", "KV_OPENER", "KV_TEST_STALL_MS",
-            "KV_CONNECT_TO", "KV_CA_BUNDLE", "KV_TEST_OFFLINE", "LANGUAGE", "LC_ALL", "LANG"});
-        setenv("KV_REGISTRY_DIR", (m_dir.path() / "registry").c_str(), 1);
-        setenv("KV_SYNC_DIR", (m_dir.path() / "sync").c_str(), 1);
-        setenv("TMPDIR", (m_dir.path() / "tmp").c_str(), 1);
-        setenv("HOME", (m_dir.path() / "home").c_str(), 1);
-        setenv("KV_OPENER", "/bin/true", 1);
-        setenv("KV_TEST_STALL_MS", "3000", 1);
+        m_sandbox.emplace(m_dir.path());
         EventReporter::instance().clearEvents();
         ui::ResetQuit();
         m_backend = HeadlessBackend::Install();
@@ -136,14 +109,12 @@ protected:
 
     void TearDown() override {
         m_window.reset();
-        std::error_code ec;
-        for (const auto& p : platform::runningProcesses()) {
-            const fs::path exe = fs::read_symlink("/proc/" + std::to_string(p.pid) + "/exe", ec);
-            if (!ec && exe.string().rfind(m_dir.path().string() + "/", 0) == 0)
-                ::kill(p.pid, SIGKILL);
-        }
+        m_sandbox.reset();
         ui::ResetQuit();
     }
+
+    void set(const char* name, const std::string& value) { m_sandbox->set(name, value); }
+    void unset(const char* name) { m_sandbox->unset(name); }
 
     void startSim(const std::string& md5 = {}, const std::string& source = kSetup,
                   const std::string& filePath = kFilePath) {
@@ -151,7 +122,7 @@ protected:
         Json::Value fixture(Json::objectValue);
         Json::Value reply(Json::objectValue);
         reply["match"]["SoftWareID"] = "253";
-        const std::pair<const char*, std::string> fields[] = {
+        const std::vector<std::pair<std::string, std::string>> fields = {
             {"Downloader_id", "253"},
             {"Software_id", "1201"},
             {"Site_id", "55"},
@@ -163,26 +134,15 @@ protected:
             {"Extra_download_url", "https://files.kestrova.example" + filePath},
             {"Md5", md5.empty() ? md5Hex(served) : md5},
             {"Filesize", std::to_string(served.size())}};
-        for (const auto& [name, value] : fields) {
-            Json::Value pair(Json::arrayValue);
-            pair.append(name);
-            pair.append(value);
-            reply["fields"].append(pair);
-        }
+        kvtest::appendFields(reply, fields);
         fixture["update"]["replies"].append(reply);
         for (const std::string& host : {m_downloadHost, std::string("files.kestrova.example")}) {
             fixture["download"]["files"][host + filePath]["source"] = source;
             if (!m_downloadFaults.isNull())
                 fixture["download"]["files"][host + filePath]["faults"] = m_downloadFaults;
         }
-        Json::StreamWriterBuilder builder;
-        builder["indentation"] = "";
-        m_sim = std::make_unique<kvtest::VendorSim>(Json::writeString(builder, fixture));
-        setenv("KV_CONNECT_TO", m_sim->connectTo().c_str(), 1);
-        const fs::path bundle = m_dir.path() / "trust.pem";
-        kvtest::writeFile(bundle, kvtest::readFile(m_sim->caBundle()) + "\n" +
-                                      kvtest::readFile(kProductDir + "demo-root.pem"));
-        setenv("KV_CA_BUNDLE", bundle.c_str(), 1);
+        m_sim = std::make_unique<kvtest::VendorSim>(kvtest::compactJson(fixture));
+        m_sandbox->trust(*m_sim, kProductDir + "demo-root.pem");
     }
 
     InstallUIMainWnd& open(std::map<std::string, std::string> labels = {},
@@ -243,7 +203,7 @@ protected:
     }
 
     kvtest::TempDir m_dir;
-    std::optional<kvtest::EnvGuard> m_env;
+    std::optional<kvtest::InstallSandbox> m_sandbox;
     std::unique_ptr<kvtest::VendorSim> m_sim;
     HeadlessBackend* m_backend = nullptr;
     std::unique_ptr<InstallUIMainWnd> m_window;
@@ -318,7 +278,7 @@ TEST_F(MainWindow, WithoutStartShowsTheShortcutText) {
 
 TEST_F(MainWindow, NoNetworkThenRetryInstalls) {
     startSim();
-    setenv("KV_TEST_OFFLINE", "1", 1);
+    set("KV_TEST_OFFLINE", "1");
     InstallUIMainWnd& w = open();
     installAndWait();
     EXPECT_EQ(m_kinds, std::vector<int>{kMsgInternetFailed}) << story();
@@ -334,7 +294,7 @@ TEST_F(MainWindow, NoNetworkThenRetryInstalls) {
     m_backend->Pump();
     EXPECT_EQ(Events::count("Download", "8-2.ClickInstallLink", "First"), 1) << story();
 
-    unsetenv("KV_TEST_OFFLINE");
+    unset("KV_TEST_OFFLINE");
     host().ClickControl("start_app");  // retry
     m_backend->Pump();
     EXPECT_EQ(Events::count("Download", "8-1.ClickTryAgain", "First"), 1);
@@ -378,7 +338,7 @@ TEST_F(MainWindow, AProductThatIsNotASetupIsRevealedAndTheWindowStays) {
     const fs::path opener = m_dir.path() / "opener.sh";
     kvtest::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + opened.string() + "'\n");
     fs::permissions(opener, fs::perms::owner_all);
-    setenv("KV_OPENER", opener.c_str(), 1);
+    set("KV_OPENER", opener);
     InstallUIMainWnd& w = open({{"Extra_download_url", "https://files.kestrova.example" + apk},
                                 {"Download_url", "https://download.kestrova.example" + apk}});
     installAndWait();
@@ -424,8 +384,8 @@ TEST_F(MainWindow, TheAdviceLinkFollowsTheDownloaderType) {
         SCOPED_TRACE(std::string("Downloader_type ") + type);
         m_downloaderType = type;
         startSim();
-        setenv("KV_OPENER", opener.c_str(), 1);
-        setenv("KV_TEST_OFFLINE", "1", 1);
+        set("KV_OPENER", opener);
+        set("KV_TEST_OFFLINE", "1");
         fs::remove(opened);
         InstallUIMainWnd& w = open();
         installAndWait();
@@ -446,7 +406,7 @@ TEST_F(MainWindow, TheAdviceLinkFollowsTheDownloaderType) {
 
 TEST_F(MainWindow, EscapeAndCloseRequestsWhileWorking) {
     startSim();
-    setenv("KV_TEST_STALL_MS", "3000", 1);
+    set("KV_TEST_STALL_MS", "3000");
     InstallUIMainWnd& w = open();
     host().PressKey(ui::kVkEscape);
     m_backend->Pump();
