@@ -143,39 +143,17 @@ void collectOrphans() {
     });
 }
 
-class SpawnSettings {
-public:
-    SpawnSettings() {
-        posix_spawn_file_actions_init(&m_actions);
-        posix_spawnattr_init(&m_attributes);
-    }
-    ~SpawnSettings() {
-        posix_spawn_file_actions_destroy(&m_actions);
-        posix_spawnattr_destroy(&m_attributes);
-    }
-    SpawnSettings(const SpawnSettings&) = delete;
-    SpawnSettings& operator=(const SpawnSettings&) = delete;
-
-    // Returns 0 or an errno value.
-    int prepare(const ProcessStartInfo& info) {
-        int rc = 0;
-        if (!info.workingDirectory.empty()) {
-            rc = posix_spawn_file_actions_addchdir_np(&m_actions, info.workingDirectory.c_str());
-        }
-        if (rc == 0 && !info.inheritHandles) {
-            rc = posix_spawn_file_actions_addclosefrom_np(&m_actions, 3);
-        }
-        if (rc == 0)
-            rc = detail::resetChildSignals(&m_attributes);
-        return rc;
-    }
-    const posix_spawn_file_actions_t* actions() const { return &m_actions; }
-    const posix_spawnattr_t* attributes() const { return &m_attributes; }
-
-private:
-    posix_spawn_file_actions_t m_actions;
-    posix_spawnattr_t m_attributes;
-};
+// Returns 0 or an errno value.
+int prepareSpawn(detail::SpawnPlan& plan, const ProcessStartInfo& info) {
+    int rc = 0;
+    if (!info.workingDirectory.empty())
+        rc = posix_spawn_file_actions_addchdir_np(plan.actions(), info.workingDirectory.c_str());
+    if (rc == 0 && !info.inheritHandles)
+        rc = posix_spawn_file_actions_addclosefrom_np(plan.actions(), 3);
+    if (rc == 0)
+        rc = detail::resetChildSignals(plan.attributes());
+    return rc;
+}
 
 }  // namespace
 
@@ -218,8 +196,8 @@ std::optional<Process> Process::start(const ProcessStartInfo& info, std::string*
         return fail("working folder missing: " + info.workingDirectory.string());
     }
 
-    SpawnSettings settings;
-    if (int rc = settings.prepare(info); rc != 0) {
+    detail::SpawnPlan plan;
+    if (int rc = prepareSpawn(plan, info); rc != 0) {
         return fail("spawn settings for " + program.string() + ": " + errnoText(rc));
     }
     std::vector<char*> argv;
@@ -228,8 +206,8 @@ std::optional<Process> Process::start(const ProcessStartInfo& info, std::string*
         argv.push_back(argument.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    if (int rc = posix_spawn(&pid, program.c_str(), settings.actions(), settings.attributes(),
-                             argv.data(), environ);
+    if (int rc = posix_spawn(&pid, program.c_str(), plan.actions(), plan.attributes(), argv.data(),
+                             environ);
         rc != 0) {
         std::string where =
             info.workingDirectory.empty() ? std::string() : " in " + info.workingDirectory.string();

@@ -44,38 +44,18 @@ struct CommandResult {
     std::string output;
 };
 
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&m_actions);
-        posix_spawnattr_init(&m_attributes);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&m_actions);
-        posix_spawnattr_destroy(&m_attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    // Standard input from /dev/null, standard output into `outputFd`, nothing else inherited,
-    // default signal handling and an empty mask. 0 or an errno value.
-    int prepare(int outputFd) {
-        int rc = posix_spawn_file_actions_addopen(&m_actions, 0, "/dev/null", O_RDONLY, 0);
-        if (rc == 0)
-            rc = posix_spawn_file_actions_adddup2(&m_actions, outputFd, 1);
-        if (rc == 0)
-            rc = posix_spawn_file_actions_addclosefrom_np(&m_actions, 3);
-        if (rc == 0)
-            rc = detail::resetChildSignals(&m_attributes);
-        return rc;
-    }
-    const posix_spawn_file_actions_t* actions() const { return &m_actions; }
-    const posix_spawnattr_t* attributes() const { return &m_attributes; }
-
-private:
-    posix_spawn_file_actions_t m_actions;
-    posix_spawnattr_t m_attributes;
-};
+// Standard input from /dev/null, standard output into `outputFd`, nothing else inherited,
+// default signal handling and an empty mask. 0 or an errno value.
+int prepareSpawn(detail::SpawnPlan& plan, int outputFd) {
+    int rc = posix_spawn_file_actions_addopen(plan.actions(), 0, "/dev/null", O_RDONLY, 0);
+    if (rc == 0)
+        rc = posix_spawn_file_actions_adddup2(plan.actions(), outputFd, 1);
+    if (rc == 0)
+        rc = posix_spawn_file_actions_addclosefrom_np(plan.actions(), 3);
+    if (rc == 0)
+        rc = detail::resetChildSignals(plan.attributes());
+    return rc;
+}
 
 int statusToCode(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -90,8 +70,8 @@ std::optional<CommandResult> runCommand(const std::vector<std::string>& argv, mi
         LOG(INFO) << " Cannot run " << argv[0] << ": pipe failed: " << errnoText(errno);
         return std::nullopt;
     }
-    SpawnSetup setup;
-    int rc = setup.prepare(fds[1]);
+    detail::SpawnPlan plan;
+    int rc = prepareSpawn(plan, fds[1]);
     std::vector<char*> raw;
     for (const auto& a : argv)
         raw.push_back(const_cast<char*>(a.c_str()));
@@ -99,10 +79,10 @@ std::optional<CommandResult> runCommand(const std::vector<std::string>& argv, mi
     pid_t pid = -1;
     if (rc == 0) {
         rc = argv[0].find('/') == std::string::npos
-                 ? posix_spawnp(&pid, argv[0].c_str(), setup.actions(), setup.attributes(),
+                 ? posix_spawnp(&pid, argv[0].c_str(), plan.actions(), plan.attributes(),
                                 raw.data(), environ)
-                 : posix_spawn(&pid, argv[0].c_str(), setup.actions(), setup.attributes(),
-                               raw.data(), environ);
+                 : posix_spawn(&pid, argv[0].c_str(), plan.actions(), plan.attributes(), raw.data(),
+                               environ);
     }
     close(fds[1]);
     if (rc != 0) {

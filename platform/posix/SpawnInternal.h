@@ -21,4 +21,27 @@ inline int resetChildSignals(posix_spawnattr_t* attributes) {
     return rc;
 }
 
+// The file actions and attributes of one spawn, released at the end of the scope. Callers add
+// what their child needs to actions() and attributes().
+class SpawnPlan {
+public:
+    SpawnPlan() {
+        posix_spawn_file_actions_init(&m_actions);
+        posix_spawnattr_init(&m_attributes);
+    }
+    ~SpawnPlan() {
+        posix_spawn_file_actions_destroy(&m_actions);
+        posix_spawnattr_destroy(&m_attributes);
+    }
+    SpawnPlan(const SpawnPlan&) = delete;
+    SpawnPlan& operator=(const SpawnPlan&) = delete;
+
+    posix_spawn_file_actions_t* actions() { return &m_actions; }
+    posix_spawnattr_t* attributes() { return &m_attributes; }
+
+private:
+    posix_spawn_file_actions_t m_actions;
+    posix_spawnattr_t m_attributes;
+};
+
 }  // namespace platform::detail
