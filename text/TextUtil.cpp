@@ -208,7 +208,7 @@ std::string replaceConversion(std::string_view format, const FormatConversion& a
     for (size_t i = 0; i < format.size(); ++i) {
         if (i == at.begin) {
             out += text;
-            i += at.spec.size() - 1;
+            i += at.text.size() - 1;
         } else {
             out += format[i];
             if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%')

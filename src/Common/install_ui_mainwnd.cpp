@@ -103,10 +103,8 @@ void InstallUIMainWnd::InitWindow() {
         SetControlVisible(name, false);
     SetUrlUsed("");
 
-    const StartupLabels product = ReadStartupLabels(*this);
-    m_gifDuration = product.gifDuration;
-    m_adminFlag = product.adminFlag;
-    m_siteId = product.siteId;
+    m_product = ReadStartupLabels(*this);
+    const StartupLabels& product = m_product;
     m_configure = std::make_unique<CConfigure>(downloaderId, product.languageId, product.siteId);
     configure = m_configure.get();
     m_sessionStamp = SessionStamp(std::chrono::system_clock::now());

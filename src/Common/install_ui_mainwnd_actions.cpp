@@ -52,7 +52,7 @@ bool isWebAddress(std::string_view url) {
 std::string FormatSizeText(const std::string& format, const std::string& text) {
     // The language file's format takes one "%s"; anything else is shown as written.
     const auto conversions = formatConversions(format);
-    if (conversions.size() != 1 || conversions[0].spec != "%s")
+    if (conversions.size() != 1 || conversions[0].text != "%s")
         return format;
     return replaceConversion(format, conversions[0], text);
 }
@@ -231,9 +231,9 @@ void InstallUIMainWnd::OnStartProduct() {
     const CConfigure& cfg = *configure;
     if (FuntionImpl::IsSetupExe(cfg.Extra_download_url)) {
         if (FuntionImpl::WillShowNetFrameCheck(path))
-            m_gifDuration = 0;
+            m_product.gifDuration = 0;
         report("DownloaderInfo00", "Start001");
-        report("Download", "7.ProgramLaunch", "", m_gifDuration == 0);
+        report("Download", "7.ProgramLaunch", "", m_product.gifDuration == 0);
         LaunchProduct();
         return;
     }
@@ -246,16 +246,17 @@ void InstallUIMainWnd::OnStartProduct() {
 
 void InstallUIMainWnd::LaunchProduct() {
     const std::string target = "\"" + GetLaunchTarget() + "\"";
-    report("Download", "9.StartWindow", std::to_string(m_gifDuration), m_gifDuration == 0);
-    if (m_gifDuration != 0) {
+    report("Download", "9.StartWindow", std::to_string(m_product.gifDuration),
+           m_product.gifDuration == 0);
+    if (m_product.gifDuration != 0) {
         ShowWindow(false);
-        CAlientWnd::Launch launch{
-            m_adminFlag,   target,       configure->Software_name, configure->Software_version,
-            m_gifDuration, languageIndex};
+        CAlientWnd::Launch launch{m_product.adminFlag,      target,
+                                  configure->Software_name, configure->Software_version,
+                                  m_product.gifDuration,    languageIndex};
         ShowLaunchHint(std::move(launch), m_end);
         return;
     }
-    if (FuntionImpl::StartTargetMainExe(target, m_adminFlag) == -1) {
+    if (FuntionImpl::StartTargetMainExe(target, m_product.adminFlag) == -1) {
         if (ui::HostBackend* backend = ui::GetHostBackend())
             backend->ShowSystemMessage(nullptr, "",
                                        LanguageText("message_page", "ClickShortcutToLaunchText"));

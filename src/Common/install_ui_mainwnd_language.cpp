@@ -69,7 +69,7 @@ void InstallUIMainWnd::ApplyLanguage() {
         EventReporter::instance().report("DownloaderInfo00", "LanguageSetting", row.eventLabel,
                                          false);
         if (ui::Control* layout = FindControl("license_text_layout"))
-            layout->SetFixedHeight(LicenseHeight(index, m_siteId) + kLicenseHeightAddition);
+            layout->SetFixedHeight(LicenseHeight(index, m_product.siteId) + kLicenseHeightAddition);
     }
     const PageTexts page = LanguagePage(m_skin, index, "install_page");
     // Backwards, so the first of two texts with one name is the one that stays.

@@ -68,8 +68,8 @@ std::string FormatProgress(const std::string& format, double value) {
     const auto conversions = formatConversions(format);
     if (conversions.size() != 1)
         return format;
-    const std::string_view spec = conversions[0].spec;
-    const std::string_view modifiers = spec.substr(1, spec.size() - 2);
+    const std::string_view directive = conversions[0].text;
+    const std::string_view modifiers = directive.substr(1, directive.size() - 2);
     if (std::string_view("fFeEgGaA").find(conversions[0].conversion) == std::string_view::npos ||
         modifiers.find_first_not_of("-+ #0123456789.") != std::string_view::npos)
         return format;

@@ -82,7 +82,7 @@ TEST(Utf8, StrictFormsOnly) {
 TEST(PrintfFormat, ConversionsAndTheirReplacement) {
     struct Case {
         const char* format;
-        std::vector<std::string> specs;
+        std::vector<std::string> texts;
     };
     const Case cases[] = {
         {"no conversion", {}},      {"100%% done", {}},         {"%.1f%%", {"%.1f"}},
@@ -90,10 +90,10 @@ TEST(PrintfFormat, ConversionsAndTheirReplacement) {
         {"cut %", {"%"}},           {"%%%s", {"%s"}},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> specs;
+        std::vector<std::string> texts;
         for (const FormatConversion& f : formatConversions(c.format))
-            specs.emplace_back(f.spec);
-        EXPECT_EQ(specs, c.specs) << c.format;
+            texts.emplace_back(f.text);
+        EXPECT_EQ(texts, c.texts) << c.format;
     }
     EXPECT_EQ(formatConversions("cut %").front().conversion, '\0');
     EXPECT_EQ(formatConversions("a %ls").front().conversion, 's');

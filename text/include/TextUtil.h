@@ -55,8 +55,8 @@ bool isSafeCommandLinePiece(std::string_view text);
 // One conversion of a printf format, from its "%" to its conversion character ("%.1f").
 struct FormatConversion {
     size_t begin = 0;
-    std::string_view spec;
-    char conversion = 0;  // the spec's last character; 0 for a "%" cut off at the end
+    std::string_view text;
+    char conversion = 0;  // the last character of `text`; 0 for a "%" cut off at the end
 };
 // Every conversion of `format`, in order; "%%" is text, not a conversion.
 std::vector<FormatConversion> formatConversions(std::string_view format);

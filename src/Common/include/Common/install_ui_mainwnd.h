@@ -31,6 +31,7 @@
 #include "Common/install_window.h"
 #include "Common/process_end.h"
 #include "Common/slide_animator.h"
+#include "Common/startup_sequence.h"
 #include "ui/WindowBase.h"
 
 namespace ui {
@@ -140,9 +141,7 @@ private:
     SlideShow m_slides{*this};
 
     uint64_t m_startTick = 0;
-    int m_gifDuration = 0;
-    int m_adminFlag = 0;
-    int m_siteId = 0;
+    StartupLabels m_product;  // the skin's labels read at start
     std::string m_productFolder;
     std::string m_defaultInstallPath;
     std::string m_installPath;  // fixed by PrepareInstallPath; guarded by m_pathMutex
